@@ -1,0 +1,28 @@
+# make test: install what is missing, build, run the suite, then again under ASan and UBSan.
+SHELL := /bin/bash
+BUILD := build
+ASAN_BUILD := build-asan
+JOBS ?= $(shell nproc)
+CTEST_FLAGS := --output-on-failure --timeout 600 -j $(JOBS)
+
+.PHONY: deps build build-asan test test-plain test-asan
+
+deps:
+	bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUENBY_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+test-plain: build
+	ctest --test-dir $(BUILD) $(CTEST_FLAGS)
+
+test-asan: build-asan
+	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --test-dir $(ASAN_BUILD) $(CTEST_FLAGS)
+
+test: test-plain test-asan
