@@ -13,7 +13,7 @@ inline constexpr std::size_t kRxClearedSize = 25;
 // The bytes one read placed at the start of RxBuf. Every offset the read did not fill reads as 0,
 // inside the buffer or past its end, so nothing outside the received bytes is ever looked at.
 class Chunk {
-public:
+  public:
     Chunk(const std::uint8_t* bytes, std::size_t count)
         : bytes_(bytes), count_(count < kRxBufSize ? count : kRxBufSize) {}
 
@@ -21,7 +21,7 @@ public:
     std::size_t size() const { return count_; }
     const std::uint8_t* data() const { return bytes_; }
 
-private:
+  private:
     const std::uint8_t* bytes_;
     std::size_t count_;
 };

@@ -50,7 +50,9 @@ FieldBuffer CutField(const Chunk& chunk, std::size_t offset) {
     return field;
 }
 
-std::string FieldText(const FieldBuffer& field) { return std::string(field.data()); }
+std::string FieldText(const FieldBuffer& field) {
+    return std::string(field.data());
+}
 
 std::int32_t FieldValue(const FieldBuffer& field) {
     const char* p = field.data();

@@ -50,8 +50,8 @@ TEST(Acceptance, ByteAtOffset22DecidesSignedAgainst0x2F) {
         {pad22 + Bytes({0x7F}), true},
         {pad22 + Bytes({0x80}), false},
         {pad22 + Bytes({0xFF}), false},
-        {pad22, false},                                // 22 bytes: never
-        {pad22 + "0", true},                           // 23 bytes
+        {pad22, false},       // 22 bytes: never
+        {pad22 + "0", true},  // 23 bytes
         {std::string(28, '9'), true},
         {"", false},
         {Record("00001234", "00005678").substr(0, 22) + Bytes({0x2F}), false},
@@ -109,16 +109,25 @@ TEST(FieldValue, FollowsTheFourConversionSteps) {
         std::int32_t value;
     };
     const std::vector<Case> cases = {
-        {"00001234", 1234},   {"  -00012", -12},   {"+0000012", 12},    {"99999999", 99999999},
-        {"-9999999", -9999999}, {"        ", 0},   {"abcdefgh", 0},     {"--123456", 0},
-        {"12 34567", 12},     {"\t\n\v\f\r 42", 42}, {Bytes({'1', '2', 0, '3', '4', '5', '6', '7'}), 12},
+        {"00001234", 1234},
+        {"  -00012", -12},
+        {"+0000012", 12},
+        {"99999999", 99999999},
+        {"-9999999", -9999999},
+        {"        ", 0},
+        {"abcdefgh", 0},
+        {"--123456", 0},
+        {"12 34567", 12},
+        {"\t\n\v\f\r 42", 42},
+        {Bytes({'1', '2', 0, '3', '4', '5', '6', '7'}), 12},
         {Bytes({0xA0, '1', '2', '3', '4', '5', '6', '7'}), 0},  // 0xA0 is no white space
         {Bytes({0x85, ' ', '7', ' ', ' ', ' ', ' ', ' '}), 0},
         {"-", 0},
     };
     for (const auto& c : cases) {
         measure::FieldBuffer f{};
-        for (std::size_t i = 0; i < c.field.size() && i < measure::kFieldSize; ++i) f[i] = c.field[i];
+        for (std::size_t i = 0; i < c.field.size() && i < measure::kFieldSize; ++i)
+            f[i] = c.field[i];
         EXPECT_EQ(measure::FieldValue(f), c.value) << c.field;
     }
 }
@@ -182,7 +191,8 @@ TEST(ProcessRecord, SequencesOfValuesMoveMaxAndMinStrictly) {
         auto updates = measure::ProcessRecord(s, rx.chunk());
         std::vector<DisplayUpdate> ch0;
         for (const auto& u : updates)
-            if (u.control == "Edit2" || u.control == "Edit5" || u.control == "Edit6") ch0.push_back(u);
+            if (u.control == "Edit2" || u.control == "Edit5" || u.control == "Edit6")
+                ch0.push_back(u);
         EXPECT_EQ(ch0, step.ch0Updates) << step.field0;
         EXPECT_EQ(s.ad0Max, step.max) << step.field0;
         EXPECT_EQ(s.ad0Min, step.min) << step.field0;
@@ -221,8 +231,8 @@ TEST(ProcessRecord, ResetTouchesOnlyItsChannelAndNoDisplay) {
 TEST(ProcessRecord, ZeroBytesShortenTextsButDoNotHideTheRecord) {
     ChannelStatistics s;
     // A 0 ahead of the tag: Edit4 gets the empty chunk text; a 0 inside a field ends it.
-    RxFixture rx(Bytes({0}) + "ad0:" + Bytes({'0', '0', '4', '2', 0, '9', '9', '9'}) + "ad1:" +
-                 "00000007");
+    RxFixture rx(Bytes({0}) + "ad0:" + Bytes({'0', '0', '4', '2', 0, '9', '9', '9'}) +
+                 "ad1:" + "00000007");
     const auto updates = measure::ProcessRecord(s, rx.chunk());
     ASSERT_GE(updates.size(), 3u);
     EXPECT_EQ(updates[0], (DisplayUpdate{"Edit4", ""}));
@@ -248,7 +258,10 @@ TEST(ProcessRecord, RecordAtHighOffsetReadsUnreceivedBytesAsZero) {
     const auto updates = measure::ProcessRecord(s, rx.chunk());
     const std::vector<DisplayUpdate> expected = {
         {"Edit4", std::string(22, 'x') + "5xad0:"},
-        {"Edit5", ""}, {"Edit6", "0"}, {"Edit8", ""}, {"Edit9", "0"},
+        {"Edit5", ""},
+        {"Edit6", "0"},
+        {"Edit8", ""},
+        {"Edit9", "0"},
     };
     EXPECT_EQ(updates, expected);
 }

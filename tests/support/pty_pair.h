@@ -1,0 +1,84 @@
+#pragma once
+
+// A pseudo-terminal standing in for a serial port: the test holds the master side (the board's
+// end of the line), the code under test opens the slave path as its port.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+
+class PtyPair {
+  public:
+    PtyPair() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        slavePath_ = ptsname(master_);
+    }
+    ~PtyPair() { CloseMaster(); }
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    const std::string& SlavePath() const { return slavePath_; }
+    int Master() const { return master_; }
+
+    void CloseMaster() {
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
+
+    // Sends bytes towards the port, as the board would.
+    void Send(const std::string& bytes) const {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+            if (n <= 0) throw std::runtime_error("pty write failed");
+            done += static_cast<std::size_t>(n);
+        }
+        tcdrain(master_);
+    }
+
+    // Collects what the port sent, until `count` bytes have come or nothing more arrives within
+    // `quiet` milliseconds.
+    std::string Receive(std::size_t count = SIZE_MAX, int quietMs = 200) const {
+        std::string got;
+        char buf[65536];
+        while (got.size() < count) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, quietMs) <= 0 || !(p.revents & POLLIN)) break;
+            const ssize_t n = ::read(master_, buf, sizeof buf);
+            if (n <= 0) break;
+            got.append(buf, static_cast<std::size_t>(n));
+        }
+        return got;
+    }
+
+  private:
+    int master_ = -1;
+    std::string slavePath_;
+};
+
+// Points QUENBY_COMn at a device for the lifetime of the object.
+class ComOverride {
+  public:
+    ComOverride(int n, const std::string& device) : name_("QUENBY_COM" + std::to_string(n)) {
+        if (const char* old = getenv(name_.c_str())) old_ = old, hadOld_ = true;
+        setenv(name_.c_str(), device.c_str(), 1);
+    }
+    ~ComOverride() {
+        if (hadOld_)
+            setenv(name_.c_str(), old_.c_str(), 1);
+        else
+            unsetenv(name_.c_str());
+    }
+
+  private:
+    std::string name_, old_;
+    bool hadOld_ = false;
+};

@@ -1,0 +1,223 @@
+#include <QGroupBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include "tests/widget/form_fixture.h"
+
+namespace {
+
+std::string Record(const std::string& f0, const std::string& f1) {
+    return "ad0:" + f0 + "ad1:" + f1;
+}
+
+// Records every edit's text changes, in the order they happen.
+class EditRecorder {
+  public:
+    explicit EditRecorder(TForm1& f) {
+        for (QLineEdit* e :
+             {f.Edit1, f.Edit2, f.Edit4, f.Edit5, f.Edit6, f.Edit7, f.Edit8, f.Edit9}) {
+            QObject::connect(e, &QLineEdit::textChanged, e, [this, e](const QString& t) {
+                changes.push_back(e->objectName().toStdString() + "=" + t.toStdString());
+            });
+        }
+    }
+    std::vector<std::string> changes;
+};
+
+class PollTest : public FormTest {
+  protected:
+    void SetUp() override {
+        MakeForm();
+        F().Timer1->stop();  // ticks are run by hand
+    }
+    // Sends bytes from the board and runs one tick once they are all waiting.
+    void SendAndTick(const std::string& bytes) {
+        Port(2).Send(bytes);
+        WaitUntilWaiting(bytes.size());
+        F().Timer1Timer();
+    }
+    static void WaitUntilWaiting(std::size_t n) {
+        for (int i = 0; i < 200; ++i) {
+            DWORD errors = 0;
+            COMSTAT st{};
+            ClearCommError(hComm, &errors, &st);
+            if (st.cbInQue >= n) return;
+            QTest::qWait(5);
+        }
+    }
+    QStringList MonitorLines() { return F().Memo1->toPlainText().split('\n'); }
+};
+
+}  // namespace
+
+TEST_F(PollTest, NothingWaitingChangesOnlyTheClock) {
+    EditRecorder rec(F());
+    F().Timer1Timer();
+    ASSERT_EQ(rec.changes.size(), 1u);
+    EXPECT_EQ(rec.changes[0].rfind("Edit1=", 0), 0u);
+    EXPECT_EQ(F().Memo1->document()->blockCount(), 1);
+}
+
+TEST_F(PollTest, TwentyTwoBytesAreReadAndDropped) {
+    EditRecorder rec(F());
+    SendAndTick(Record("00000001", "000000"));
+    EXPECT_EQ(rec.changes.size(), 1u);
+    EXPECT_EQ(F().Memo1->document()->blockCount(), 1);
+    F().Timer1Timer();  // they were taken from the port
+    EXPECT_EQ(F().Memo1->document()->blockCount(), 1);
+}
+
+TEST_F(PollTest, AcceptedChunkWithoutTagIsLoggedOnly) {
+    EditRecorder rec(F());
+    SendAndTick(std::string(24, 'x'));
+    EXPECT_EQ(MonitorLines(), QStringList({"", QString(24, 'x')}));
+    EXPECT_EQ(rec.changes.size(), 1u);
+    EXPECT_EQ(F().Edit4->text(), "Edit4");
+}
+
+TEST_F(PollTest, RecordUpdatesEditsInOrderThenTheClock) {
+    EditRecorder rec(F());
+    SendAndTick(Record("00001234", "  -00012"));
+    const std::vector<std::string> expectedHead = {"Edit4=ad0:00001234ad1:  -00012",
+                                                   "Edit2=00001234",
+                                                   "Edit5=00001234",
+                                                   "Edit6=0",
+                                                   "Edit8=  -00012",
+                                                   "Edit9=12"};
+    ASSERT_EQ(rec.changes.size(), expectedHead.size() + 1);
+    EXPECT_EQ(std::vector<std::string>(rec.changes.begin(), rec.changes.end() - 1), expectedHead);
+    EXPECT_EQ(rec.changes.back().rfind("Edit1=", 0), 0u);
+    EXPECT_EQ(MonitorLines(), QStringList({"", "ad0:00001234ad1:  -00012"}));
+    EXPECT_EQ(F().Edit7->text(), "Edit7");
+    EXPECT_EQ(F().ad1Min, -12);
+}
+
+TEST_F(PollTest, MoreThanTwentyEightBytesWaitForTheNextTicks) {
+    const std::string line = Record("00000100", "00000200") + "\r\n--";  // 28 bytes
+    SendAndTick(line + line + line + "tail");
+    EXPECT_EQ(F().Memo1->document()->blockCount(), 2);  // one chunk per tick
+    F().Timer1Timer();
+    F().Timer1Timer();
+    F().Timer1Timer();  // the last 4 bytes: read and rejected
+    const QString shown = QString::fromUtf8("ad0:00000100ad1:00000200␍␊--");
+    EXPECT_EQ(MonitorLines(), QStringList({"", shown, shown, shown}));
+    EXPECT_EQ(F().Edit4->text(), shown);
+    DWORD errors = 0;
+    COMSTAT st{};
+    ClearCommError(hComm, &errors, &st);
+    EXPECT_EQ(st.cbInQue, 0u);
+}
+
+TEST_F(PollTest, MonClrEmptiesTheMonitorAndKeepsEverythingElse) {
+    SendAndTick(Record("00000100", "00000200"));
+    F().Button3->click();
+    EXPECT_TRUE(F().Memo1->toPlainText().isEmpty());
+    EXPECT_EQ(F().Edit2->text(), "00000100");
+    EXPECT_EQ(F().ad0Max, 100);
+    SendAndTick(Record("00000300", "00000200"));
+    EXPECT_EQ(F().Memo1->document()->blockCount(), 1);
+    EXPECT_EQ(F().Memo1->toPlainText(), "ad0:00000300ad1:00000200");
+}
+
+TEST_F(PollTest, ChunkTextsAreShownAsCodePage932) {
+    // "ad0:" + field, then a katakana pair and an invalid lead byte at the end.
+    SendAndTick(Record("00000001", "00000002") + "\x83\x41" + "\x81");
+    EXPECT_EQ(MonitorLines()[1], QString::fromUtf8("ad0:00000001ad1:00000002ア␚"));
+}
+
+TEST_F(PollTest, ClearButtonsResetOneChannelEach) {
+    SendAndTick(Record("00000100", "00000200"));
+    F().CLR0->click();
+    EXPECT_EQ(F().ad0Max, 0);
+    EXPECT_EQ(F().ad0Min, 99999999);
+    EXPECT_EQ(F().ad1Max, 200);
+    EXPECT_EQ(F().Edit2->text(), "00000100");  // displays keep their texts
+    F().CLR1->click();
+    EXPECT_EQ(F().ad1Min, 99999999);
+    SendAndTick(Record("00000050", "99999999"));
+    EXPECT_EQ(F().Edit2->text(), "00000050");
+    EXPECT_EQ(F().Edit5->text(), "00000050");
+    EXPECT_EQ(F().Edit6->text(), "0");
+    EXPECT_EQ(F().Edit7->text(), "99999999");
+    EXPECT_EQ(F().Edit8->text(), "00000200");  // 99999999 is not below the reset minimum
+}
+
+TEST_F(PollTest, ClockShowsTheTimeOfDayAndMoves) {
+    F().Timer1Timer();
+    const QString first = F().Edit1->text();
+    EXPECT_TRUE(QRegularExpression("^\\d{1,2}:\\d{2}:\\d{2}").match(first).hasMatch())
+        << first.toStdString();
+    QTest::qWait(1100);
+    F().Timer1Timer();
+    EXPECT_NE(F().Edit1->text(), first);
+}
+
+// Port buttons.
+
+TEST_F(FormTest, CheckedPortButtonDoesNotReopen) {
+    MakeForm();
+    F().Timer1->stop();
+    Port(2).Send("waiting");
+    const HANDLE before = hComm;
+    Choose(F().RadioButton4);
+    EXPECT_EQ(hComm, before);
+    EXPECT_EQ(F().Label3->text(), QString(36, ' '));
+    QTest::qWait(50);
+    DWORD errors = 0;
+    COMSTAT st{};
+    ClearCommError(hComm, &errors, &st);
+    EXPECT_EQ(st.cbInQue, 7u);  // its input is untouched
+}
+
+TEST_F(FormTest, PortChangeReleasesTheOldDeviceAndOpensTheNewAtItsRate) {
+    MakeForm();
+    struct Case {
+        QRadioButton* button;
+        int port;
+        speed_t speed;
+        const char* status;
+    };
+    const std::vector<Case> cases = {
+        {F().RadioButton1, 3, B38400, "COM3を開きました"},
+        {F().RadioButton3, 1, B115200, "COM1を開きました"},
+        {F().RadioButton2, 4, B115200, "COM4を開きました"},
+        {F().RadioButton4, 2, B115200, "COM2を開きました"},
+    };
+    int previous = 2;
+    for (const auto& c : cases) {
+        Choose(c.button);
+        EXPECT_TRUE(c.button->isChecked());
+        EXPECT_EQ(F().Label3->text(), QString::fromUtf8(c.status));
+        termios t{};
+        ASSERT_EQ(tcgetattr(Port(c.port).Master(), &t), 0);
+        EXPECT_EQ(cfgetospeed(&t), c.speed) << c.status;
+        // The previous device is free for another program again.
+        const HANDLE other =
+            CreateFileA(Port(previous).SlavePath().c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(other, INVALID_HANDLE_VALUE) << "COM" << previous << " still held";
+        CloseHandle(other);
+        // The new one is held.
+        EXPECT_EQ(CreateFileA(Port(c.port).SlavePath().c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                              nullptr, OPEN_EXISTING, 0, nullptr),
+                  INVALID_HANDLE_VALUE);
+        previous = c.port;
+    }
+}
+
+TEST_F(FormTest, PortThatCannotOpenIsShownAndAnotherSelectionRecovers) {
+    MakeMissing(2);
+    MakeMissing(4);
+    MakeForm();
+    EXPECT_EQ(F().Label3->text(), QString::fromUtf8("COM2を開けませんでした"));
+    EXPECT_TRUE(F().RadioButton4->isChecked());
+    Choose(F().RadioButton2);
+    EXPECT_TRUE(F().RadioButton2->isChecked());
+    EXPECT_EQ(F().Label3->text(), QString::fromUtf8("COM4を開けませんでした"));
+    F().Timer1Timer();  // polls read nothing, the clock still runs
+    EXPECT_FALSE(F().Edit1->text().isEmpty());
+    Choose(F().RadioButton3);
+    EXPECT_EQ(F().Label3->text(), QString::fromUtf8("COM1を開きました"));
+}

@@ -1,0 +1,40 @@
+#include "ui/form_controls.h"
+
+#include <QStringDecoder>
+#include <QTextBlock>
+#include <QTextCursor>
+
+void TLabel::SetCaption(const QString& text) {
+    setText(text);
+    adjustSize();
+}
+
+TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent) {}
+
+void TMemo::AddLine(const QString& line) {
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    if (holdsLines_ || !document()->isEmpty()) cursor.insertBlock();
+    cursor.insertText(line);
+    holdsLines_ = true;
+}
+
+void TMemo::ClearLines() {
+    clear();
+    holdsLines_ = false;
+}
+
+QString DisplayText(const std::string& bytes) {
+    // A line feed after the bytes makes a lead byte left without its trail byte show as invalid,
+    // instead of being held back as the start of a character that never comes.
+    const QByteArray raw = QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())) + '\n';
+    QStringDecoder decoder("CP932");
+    QString text = decoder.isValid() ? decoder.decode(raw) : QString::fromLatin1(raw);
+    if (text.endsWith('\n')) text.chop(1);
+    for (QChar& c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 && u != u'\t') c = QChar(char16_t(0x2400 + u));
+        if (u == 0x7F) c = QChar(char16_t(0x2421));
+    }
+    return text;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QString>
+
+#include <string>
+
+// A label that sizes itself to its text whenever the text changes; its left edge stays.
+class TLabel : public QLabel {
+    Q_OBJECT
+  public:
+    using QLabel::QLabel;
+    void SetCaption(const QString& text);
+};
+
+// The monitor: a list of lines. It starts with one empty line; after Clear it holds none, so the
+// next added line becomes the first. (An empty document alone cannot tell these two apart.)
+class TMemo : public QPlainTextEdit {
+    Q_OBJECT
+  public:
+    explicit TMemo(QWidget* parent);
+    void AddLine(const QString& line);
+    void ClearLines();
+
+  private:
+    bool holdsLines_ = true;
+};
+
+// Text for display: received bytes decoded as code page 932. Control bytes other than tab are shown
+// as their control pictures, so one chunk stays one line. The bytes themselves are not changed.
+QString DisplayText(const std::string& bytes);

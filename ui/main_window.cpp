@@ -1,0 +1,176 @@
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include "measure/receive_poll.h"
+#include "platform/beep.h"
+#include "platform/time_of_day.h"
+#include "serial/serial_port.h"
+#include "transmit/text_file_reader.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+const char* const kTransferring = "ファイル転送中です";
+const char* const kTransferDone = "ファイル転送終了しました";
+const char* const kTransferFailed = "ファイル転送に失敗しました";
+const char* const kFileNotOpened = "ファイルを開けませんでした";
+
+QString OpenFailedText(const std::string& port) {
+    return QString::fromStdString(port) + QString::fromUtf8("を開けませんでした");
+}
+
+QString OpenedText(const std::string& port) {
+    return QString::fromStdString(port) + QString::fromUtf8("を開きました");
+}
+
+}  // namespace
+
+TForm1::TForm1(QApplication*) : QWidget(nullptr) {
+    Form1 = this;
+    setAttribute(Qt::WA_QuitOnClose);
+    BuildLayout();
+    if (const auto failure = serial::OpenStartupPort())
+        Label3->SetCaption(OpenFailedText(failure->port));
+    measure::ResetChannel(*this, measure::Channel::Ch0);
+    measure::ResetChannel(*this, measure::Channel::Ch1);
+}
+
+TForm1::~TForm1() {
+    if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::BindHandlers() {
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+    connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    connect(CLR0, &QPushButton::clicked, this, &TForm1::CLR0Click);
+    connect(CLR1, &QPushButton::clicked, this, &TForm1::CLR1Click);
+    // A port button's handler runs only when it goes from unchecked to checked.
+    const std::pair<QRadioButton*, void (TForm1::*)()> ports[] = {
+        {RadioButton3, &TForm1::RadioButton3Click},
+        {RadioButton4, &TForm1::RadioButton4Click},
+        {RadioButton1, &TForm1::RadioButton1Click},
+        {RadioButton2, &TForm1::RadioButton2Click},
+    };
+    for (const auto& [button, handler] : ports) {
+        connect(button, &QRadioButton::toggled, this, [this, handler = handler](bool checked) {
+            if (checked) (this->*handler)();
+        });
+    }
+}
+
+QLineEdit* TForm1::EditNamed(const std::string& name) const {
+    for (QLineEdit* e : {Edit1, Edit2, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9}) {
+        if (e->objectName().toStdString() == name) return e;
+    }
+    return nullptr;
+}
+
+void TForm1::Timer1Timer() {
+    const measure::PollResult poll = measure::PollPort(hComm, *this);
+    if (poll.accepted) {
+        Memo1->AddLine(DisplayText(poll.chunkText));
+        for (const auto& update : poll.updates) {
+            if (QLineEdit* edit = EditNamed(update.control))
+                edit->setText(DisplayText(update.text));
+        }
+    }
+    Edit1->setText(QString::fromLocal8Bit(LocalTimeOfDayText()));
+}
+
+void TForm1::Button3Click() {
+    Memo1->ClearLines();
+}
+
+void TForm1::CLR0Click() {
+    measure::ResetChannel(*this, measure::Channel::Ch0);
+}
+void TForm1::CLR1Click() {
+    measure::ResetChannel(*this, measure::Channel::Ch1);
+}
+
+void TForm1::SelectPortRow(std::size_t row) {
+    const auto failure = serial::SelectPort(row);
+    const std::string port = serial::kPortTable[row].caption;
+    Label3->SetCaption(failure ? OpenFailedText(port) : OpenedText(port));
+}
+
+void TForm1::RadioButton3Click() {
+    SelectPortRow(0);
+}
+void TForm1::RadioButton4Click() {
+    SelectPortRow(1);
+}
+void TForm1::RadioButton1Click() {
+    SelectPortRow(2);
+}
+void TForm1::RadioButton2Click() {
+    SelectPortRow(3);
+}
+
+void TForm1::SendTestByte(unsigned char byte, const char* sentText, const char* failedText) {
+    Label3->SetCaption(QString::fromUtf8(sentText));
+    MessageBeep(MB_OK);
+    DWORD written = 0;
+    if (!WriteFile(hComm, &byte, 1, &written, nullptr) || written != 1) {
+        Label3->SetCaption(QString::fromUtf8(failedText));
+    }
+}
+
+void TForm1::Button1Click() {
+    SendTestByte(0x55, "0x55データ送信", "0x55データ送信失敗");
+}
+void TForm1::Button4Click() {
+    SendTestByte(0xAA, "0xAAデータ送信", "0xAAデータ送信失敗");
+}
+
+void TForm1::Button2Click() {
+    if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return;
+    MessageBeep(MB_OK);
+    Label3->SetCaption(QString::fromUtf8(kTransferring));
+    const std::string path = OpenDialog1->selectedFiles().first().toStdString();
+
+    transmit::TextFileReader file(path);
+    if (!file.IsOpen()) {
+        Label3->SetCaption(QString::fromUtf8(kFileNotOpened));
+        return;
+    }
+    ++transfersRunning_;
+    bool failed = false;
+    while (const auto w = file.NextWrite()) {
+        DWORD written = 0;
+        // A failed write ends the transfer: the board never gets a file with a hole in it.
+        if (!WriteFile(hComm, w->bytes, static_cast<DWORD>(w->size), &written, nullptr) ||
+            written != w->size) {
+            failed = true;
+            break;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents);
+    }
+    Label3->SetCaption(QString::fromUtf8(failed ? kTransferFailed : kTransferDone));
+    file.Close();
+    MessageBeep(MB_OK);
+    --transfersRunning_;
+    // A close asked for during the transfer takes effect once the outermost one has ended.
+    if (transfersRunning_ == 0 && closeRequested_) QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (transfersRunning_ > 0) {
+        closeRequested_ = true;
+        event->ignore();
+        return;
+    }
+    event->accept();
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QWidget>
+
+#include "measure/channel_statistics.h"
+#include "ui/form_controls.h"
+
+class QApplication;
+class QFileDialog;
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QScrollArea;
+class QTimer;
+
+// The main window. It holds one member per control, the event handlers, and, inherited, the six
+// channel statistics (ad0Value, ad0Max, ad0Min, ad1Value, ad1Max, ad1Min).
+class TForm1 : public QWidget, public measure::ChannelStatistics {
+    Q_OBJECT
+  public:
+    // Builds the layout, opens COM2, then resets both channels. Hidden until shown.
+    explicit TForm1(QApplication* owner);
+    ~TForm1() override;
+
+    QPushButton* Button2;
+    QTimer* Timer1;
+    QLineEdit* Edit1;
+    TLabel* Label1;
+    TLabel* label2;
+    QFileDialog* OpenDialog1;
+    QGroupBox* SIO_SELECT;
+    TLabel* Label3;
+    TMemo* Memo1;
+    QRadioButton* RadioButton3;
+    QRadioButton* RadioButton4;
+    QPushButton* Button1;
+    QRadioButton* RadioButton1;
+    QPushButton* Button3;
+    QRadioButton* RadioButton2;
+    QPushButton* Button4;
+    QLineEdit* Edit4;
+    QLineEdit* Edit2;
+    QLineEdit* Edit5;
+    QGroupBox* ad0;
+    TLabel* max0;
+    TLabel* min0;
+    QLineEdit* Edit6;
+    TLabel* diffre0;
+    QPushButton* CLR0;
+    QGroupBox* ad1;
+    TLabel* max1;
+    QLineEdit* Edit7;
+    QLineEdit* Edit8;
+    QLineEdit* Edit9;
+    TLabel* min1;
+    TLabel* differ1;
+    QPushButton* CLR1;
+
+    // The edit control a display update names ("Edit2" ...), or nullptr.
+    QLineEdit* EditNamed(const std::string& name) const;
+
+    // How many file transfers are running, nested ones included.
+    int TransfersRunning() const { return transfersRunning_; }
+
+  public slots:
+    void Timer1Timer();
+    void Button2Click();
+    void Button1Click();
+    void Button4Click();
+    void Button3Click();
+    void RadioButton3Click();
+    void RadioButton4Click();
+    void RadioButton1Click();
+    void RadioButton2Click();
+    void CLR0Click();
+    void CLR1Click();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void BuildLayout();
+    void BindHandlers();
+    void SelectPortRow(std::size_t row);
+    void SendTestByte(unsigned char byte, const char* sentText, const char* failedText);
+
+    QScrollArea* scroll_;
+    QWidget* client_;
+    int transfersRunning_ = 0;
+    bool closeRequested_ = false;
+};
+
+// The one main window, set while it exists.
+extern TForm1* Form1;
