@@ -23,22 +23,28 @@ inline constexpr DWORD GENERIC_WRITE = 0x40000000u;
 inline constexpr DWORD OPEN_EXISTING = 3;
 
 inline constexpr BYTE NOPARITY = 0;
+inline constexpr BYTE ODDPARITY = 1;
+inline constexpr BYTE EVENPARITY = 2;
+inline constexpr BYTE MARKPARITY = 3;
+inline constexpr BYTE SPACEPARITY = 4;
 inline constexpr BYTE ONESTOPBIT = 0;
 inline constexpr BYTE TWOSTOPBITS = 2;
 
 // Error codes GetLastError reports after a failed CreateFileA.
 inline constexpr DWORD ERROR_SUCCESS = 0;
-inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;     // no such device
-inline constexpr DWORD ERROR_ACCESS_DENIED = 5;      // permission denied
-inline constexpr DWORD ERROR_INVALID_HANDLE = 6;     // call on the invalid handle
-inline constexpr DWORD ERROR_SHARING_VIOLATION = 32; // held by another program
-inline constexpr DWORD ERROR_NOT_SUPPORTED = 50;     // not a serial device
-inline constexpr DWORD ERROR_GEN_FAILURE = 31;       // any other failure; errno in GetLastErrno
+inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;      // no such device
+inline constexpr DWORD ERROR_ACCESS_DENIED = 5;       // permission denied
+inline constexpr DWORD ERROR_INVALID_HANDLE = 6;      // call on the invalid handle
+inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;  // held by another program
+inline constexpr DWORD ERROR_NOT_SUPPORTED = 50;      // not a serial device
+inline constexpr DWORD ERROR_GEN_FAILURE = 31;        // any other failure; errno in GetLastErrno
+inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;  // a setting the line cannot take
 
 // Serial settings record. GetCommState fills every field from the driver; SetCommState applies
 // rate and framing, keeps the flow control the record carries, and always sets a binary line.
+// A default record is all zero; GetCommState sets DCBlength.
 struct DCB {
-    DWORD DCBlength = sizeof(DCB);
+    DWORD DCBlength = 0;
     DWORD BaudRate = 0;
     DWORD fBinary : 1 = 0;
     DWORD fParity : 1 = 0;
@@ -65,6 +71,8 @@ struct DCB {
     char EvtChar = 0;
 };
 
+inline constexpr DWORD DTR_CONTROL_ENABLE = 1;
+inline constexpr DWORD RTS_CONTROL_ENABLE = 1;
 inline constexpr DWORD RTS_CONTROL_HANDSHAKE = 2;
 
 struct COMSTAT {

@@ -1,0 +1,143 @@
+#pragma once
+
+// Pseudo-terminals for the serial tests. The test keeps the master end and plays the board; the
+// code under test opens the slave by name, usually through QUENBY_COMn.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/win_serial.h"
+
+namespace quenby_test {
+
+using Bytes = std::vector<unsigned char>;
+
+inline int FdOf(HANDLE h) {
+    return static_cast<int>(reinterpret_cast<std::intptr_t>(h));
+}
+
+class Pty {
+  public:
+    Pty() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char name[128];
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
+            ::ptsname_r(master_, name, sizeof name) != 0) {
+            ADD_FAILURE() << "cannot set up a pseudo-terminal: " << std::strerror(errno);
+            return;
+        }
+        slave_ = name;
+    }
+    ~Pty() { CloseMaster(); }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    int master() const { return master_; }
+    const std::string& slave() const { return slave_; }
+
+    void CloseMaster() {
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
+
+    // On Linux, termios requests on a master act on its slave, so the slave's settings can be
+    // read and prepared here without opening it.
+    termios SlaveTermios() const {
+        termios t{};
+        EXPECT_EQ(::tcgetattr(master_, &t), 0);
+        return t;
+    }
+    void SetSlaveTermios(const termios& t) const {
+        EXPECT_EQ(::tcsetattr(master_, TCSANOW, &t), 0);
+    }
+    // Sets or clears RTS/CTS and XON/XOFF on the slave, as another program might have left them.
+    void SetSlaveFlowControl(bool rtscts, bool xonxoff) const {
+        termios t = SlaveTermios();
+        t.c_cflag = rtscts ? (t.c_cflag | CRTSCTS) : (t.c_cflag & ~CRTSCTS);
+        t.c_iflag = xonxoff ? (t.c_iflag | IXON | IXOFF) : (t.c_iflag & ~(IXON | IXOFF));
+        SetSlaveTermios(t);
+    }
+
+    void Send(const Bytes& bytes) const {
+        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+    // Up to n bytes the slave sent, gathered until n arrived or the wait ran out.
+    Bytes Receive(std::size_t n, std::chrono::milliseconds wait = std::chrono::seconds(2)) const {
+        Bytes got;
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        while (got.size() < n) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd p{master_, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+            unsigned char buf[4096];
+            const ssize_t r = ::read(master_, buf, std::min(sizeof buf, n - got.size()));
+            if (r <= 0) break;
+            got.insert(got.end(), buf, buf + r);
+        }
+        return got;
+    }
+
+  private:
+    int master_ = -1;
+    std::string slave_;
+};
+
+// Sets (or, given nullptr, removes) an environment variable for one scope.
+class ScopedEnv {
+  public:
+    ScopedEnv(std::string name, const char* value) : name_(std::move(name)) {
+        if (const char* old = ::getenv(name_.c_str())) old_ = old;
+        value ? ::setenv(name_.c_str(), value, 1) : ::unsetenv(name_.c_str());
+    }
+    ~ScopedEnv() { old_ ? ::setenv(name_.c_str(), old_->c_str(), 1) : ::unsetenv(name_.c_str()); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+// A private directory, removed with everything in it; ctest runs cases in parallel processes.
+class TempDir {
+  public:
+    TempDir() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "quenby-serial-XXXXXX");
+        if (::mkdtemp(tmpl.data()) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+        path_ = tmpl;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+  private:
+    std::filesystem::path path_;
+};
+
+inline Bytes AllByteValues() {
+    Bytes b(256);
+    for (int i = 0; i < 256; ++i) b[i] = static_cast<unsigned char>(i);
+    return b;
+}
+
+}  // namespace quenby_test
