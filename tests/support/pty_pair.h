@@ -9,9 +9,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 class PtyPair {
   public:
@@ -81,4 +84,60 @@ class ComOverride {
   private:
     std::string name_, old_;
     bool hadOld_ = false;
+};
+
+// Drains a master side on its own thread, so that writes to the port never block on a full
+// pseudo-terminal buffer while the code under test runs on the main thread.
+class MasterDrain {
+  public:
+    explicit MasterDrain(int master) : master_(master), thread_([this] { Run(); }) {}
+    ~MasterDrain() { Stop(); }
+
+    // Everything received so far.
+    std::string Got() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return got_;
+    }
+    // Waits until `count` bytes have come or `timeoutMs` passed; returns what came.
+    std::string WaitFor(std::size_t count, int timeoutMs = 10000) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (std::chrono::steady_clock::now() < until) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (got_.size() >= count) return got_;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return Got();
+    }
+    void Stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    void Run() {
+        char buf[65536];
+        while (!stop_) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            if (!(p.revents & POLLIN)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));  // hung up: no spin
+                continue;
+            }
+            const ssize_t n = ::read(master_, buf, sizeof buf);
+            if (n > 0) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                got_.append(buf, static_cast<std::size_t>(n));
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+    }
+
+    int master_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::string got_;
+    std::thread thread_;
 };

@@ -1,0 +1,266 @@
+#include <QFileDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <fstream>
+#include <random>
+
+#include "platform/beep.h"
+#include "tests/widget/form_fixture.h"
+#include "transmit/text_rules.h"
+
+namespace {
+
+std::string Joined(const std::vector<std::string>& writes) {
+    std::string all;
+    for (const auto& w : writes) all += w;
+    return all;
+}
+
+class TransferTest : public FormTest {
+  protected:
+    void SetUp() override {
+        MakeForm();
+        SetBeepObserver([this] { beeps_.push_back(F().Label3->text().toStdString()); });
+        char dir[] = "/tmp/quenby-transfer-XXXXXX";
+        dir_ = mkdtemp(dir);
+    }
+    void TearDown() override {
+        SetBeepObserver(nullptr);
+        std::system(("rm -rf " + dir_).c_str());
+        FormTest::TearDown();
+    }
+    std::string File(const std::string& name, const std::string& bytes) {
+        const std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    // Answers the next file dialog with `path`, or cancels it when path is empty.
+    void AnswerDialog(const std::string& path) {
+        QTimer::singleShot(0, &F(), [this, path] {
+            if (path.empty()) return F().OpenDialog1->reject();
+            // Typed into the file name box, as a user would.
+            auto* name = F().OpenDialog1->findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_NE(name, nullptr);
+            name->setText(QString::fromStdString(path));
+            static_cast<QDialog*>(F().OpenDialog1)->accept();
+            ASSERT_FALSE(F().OpenDialog1->isVisible()) << "the dialog refused " << path;
+        });
+    }
+    // Chooses a file in the dialog and runs the transfer to its end.
+    void Transfer(const std::string& path) {
+        AnswerDialog(path);
+        F().Button2->click();
+    }
+    std::string dir_;
+    std::vector<std::string> beeps_;  // the status text at each beep
+};
+
+}  // namespace
+
+TEST_F(TransferTest, RandomFilesArriveByteForByteUnderTheTextRules) {
+    std::mt19937 rng(42);
+    for (std::size_t size :
+         {std::size_t{0}, std::size_t{1}, std::size_t{4096}, std::size_t{1} << 20}) {
+        std::string bytes(size, '\0');
+        for (auto& b : bytes) {
+            const unsigned v = rng() % 256;
+            b = static_cast<char>(v == 0x1A ? 0x0A : v);  // keep Ctrl-Z for the last quarter
+        }
+        if (size >= 4096) bytes[size - size / 4] = 0x1A;
+        for (unsigned v = 0; v < 256 && size == 4096; ++v)
+            bytes[v] = static_cast<char>(v == 0x1A ? 0 : v);
+        const std::string expected = Joined(transmit::WritesForFile(bytes));
+        MasterDrain far(Port(2).Master());
+        Transfer(File("random.s", bytes));
+        EXPECT_EQ(far.WaitFor(expected.size()), expected) << size << " bytes";
+        EXPECT_EQ(F().Label3->text(), QString::fromUtf8("ファイル転送終了しました"));
+    }
+}
+
+TEST_F(TransferTest, CancelledDialogChangesNothing) {
+    MasterDrain far(Port(2).Master());
+    Transfer("");
+    EXPECT_TRUE(beeps_.empty());
+    EXPECT_EQ(F().Label3->text(), QString(36, ' '));
+    EXPECT_EQ(far.WaitFor(1, 200), "");
+}
+
+TEST_F(TransferTest, StatusTextsAndBeepsAtEachStep) {
+    struct Case {
+        const char* what;
+        std::string path;  // empty: the file is made from `bytes`
+        std::string bytes;
+        std::vector<std::string> beeps;  // status text at each beep
+        const char* finalText;
+        std::string onLine;
+    };
+    const std::vector<Case> cases = {
+        {"empty",
+         "",
+         "",
+         {"                                    ", "ファイル転送終了しました"},
+         "ファイル転送終了しました",
+         ""},
+        {"starts with Ctrl-Z",
+         "",
+         "\x1a"
+         "AB",
+         {"ファイル転送終了しました", "ファイル転送終了しました"},
+         "ファイル転送終了しました",
+         ""},
+        {"missing file",
+         "missing.s",
+         "",
+         {"ファイル転送終了しました"},
+         "ファイルを開けませんでした",
+         ""},
+        {"lines",
+         "",
+         "S1\r\nS9\n",
+         {"ファイルを開けませんでした", "ファイル転送終了しました"},
+         "ファイル転送終了しました",
+         "S1\r\nS9\r\n"},
+    };
+    MasterDrain far(Port(2).Master());
+    std::size_t seen = 0;
+    for (const auto& c : cases) {
+        beeps_.clear();
+        Transfer(c.path.empty() ? File("f.hex", c.bytes) : dir_ + "/" + c.path);
+        EXPECT_EQ(beeps_, c.beeps) << c.what;  // the first beep sounds before the status text
+        EXPECT_EQ(F().Label3->text(), QString::fromUtf8(c.finalText)) << c.what;
+        const std::string got = far.WaitFor(seen + c.onLine.size(), 300);
+        EXPECT_EQ(got.substr(seen), c.onLine) << c.what;
+        seen = got.size();
+    }
+}
+
+TEST_F(TransferTest, WindowStaysLiveAndTestBytesNeverSplitALineEnd) {
+    std::string bytes;
+    for (int i = 0; i < 3000; ++i) bytes += "S1130000" + std::to_string(i) + "\n";
+    const std::string expected = Joined(transmit::WritesForFile(bytes));
+    MasterDrain far(Port(2).Master());
+    int clicks = 0;
+    QTimer presser;
+    QObject::connect(&presser, &QTimer::timeout, [&] {
+        if (clicks++ < 20) F().Button1->click();
+        F().CLR0->click();
+        F().Button3->click();
+    });
+    presser.start(5);
+    const QString clockBefore = F().Edit1->text();
+    Transfer(File("prog.s", bytes));
+    presser.stop();
+    ASSERT_GT(clicks, 0);
+    const std::string got = far.WaitFor(expected.size() + std::min(clicks, 20));
+    EXPECT_EQ(got.find("\r\x55"), std::string::npos);
+    std::string withoutTestBytes;
+    for (char c : got)
+        if (c != 0x55) withoutTestBytes.push_back(c);
+    EXPECT_EQ(withoutTestBytes, expected);
+    EXPECT_EQ(got.size() - withoutTestBytes.size(), static_cast<std::size_t>(std::min(clicks, 20)));
+    EXPECT_NE(F().Edit1->text(), clockBefore);  // ticks ran during the transfer
+}
+
+TEST_F(TransferTest, NestedTransferSendsItsWholeFileFirst) {
+    const std::string outer(100000, 'o');
+    const std::string inner = "inner\n";
+    const std::string innerPath = File("inner.s", inner);
+    MasterDrain far(Port(2).Master());
+    bool nested = false;
+    QTimer::singleShot(30, &F(), [&] {
+        nested = true;
+        AnswerDialog(innerPath);
+        F().Button2->click();
+    });
+    Transfer(File("outer.s", outer));
+    ASSERT_TRUE(nested);
+    EXPECT_EQ(beeps_.size(), 4u);
+    const std::string got = far.WaitFor(outer.size() + inner.size() + 1);
+    const std::size_t at = got.find("inner\r\n");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_GT(at, 0u);
+    EXPECT_EQ(got.substr(0, at) + got.substr(at + 7), outer);
+    EXPECT_EQ(beeps_.size(), 4u);
+}
+
+TEST_F(TransferTest, PortSelectedMidTransferGetsTheRest) {
+    const std::string bytes(20000, 'p');
+    MasterDrain com2(Port(2).Master());
+    MasterDrain com1(Port(1).Master());
+    QTimer::singleShot(30, &F(), [&] { QTest::mouseClick(F().RadioButton3, Qt::LeftButton); });
+    Transfer(File("p.s", bytes));
+    const std::string first = com2.Got();
+    const std::string rest = com1.WaitFor(bytes.size() - first.size());
+    EXPECT_GT(first.size(), 0u);
+    EXPECT_GT(rest.size(), 0u);
+    EXPECT_EQ(first + rest, bytes);
+    EXPECT_EQ(F().Label3->text(), QString::fromUtf8("ファイル転送終了しました"));
+}
+
+TEST_F(TransferTest, UnpluggedBoardStopsTheTransferWithTheFailureText) {
+    const std::string bytes(200000, 'u');
+    std::size_t before = 0;
+    {
+        MasterDrain far(Port(2).Master());
+        QTimer::singleShot(30, &F(), [&] {
+            far.Stop();
+            before = far.Got().size();
+            Port(2).CloseMaster();
+        });
+        Transfer(File("u.s", bytes));
+    }
+    EXPECT_LT(before, bytes.size());
+    EXPECT_EQ(F().Label3->text(), QString::fromUtf8("ファイル転送に失敗しました"));
+    ASSERT_EQ(beeps_.size(), 2u);
+}
+
+TEST_F(TransferTest, TestByteOnAClosedPortSaysItFailed) {
+    MasterDrain far(Port(2).Master());
+    F().Button4->click();
+    EXPECT_EQ(F().Label3->text(), QString::fromUtf8("0xAAデータ送信"));
+    EXPECT_EQ(far.WaitFor(1), "\xAA");
+    F().Button1->click();
+    F().Button1->click();
+    EXPECT_EQ(far.WaitFor(3), "\xAA\x55\x55");
+    EXPECT_EQ(beeps_,
+              std::vector<std::string>({"0xAAデータ送信", "0x55データ送信", "0x55データ送信"}));
+    far.Stop();
+    Port(2).CloseMaster();
+    F().Button1->click();
+    EXPECT_EQ(F().Label3->text(), QString::fromUtf8("0x55データ送信失敗"));
+    EXPECT_EQ(beeps_.size(), 4u);
+}
+
+TEST_F(TransferTest, CloseDuringATransferWaitsForItsEnd) {
+    F().show();
+    const std::string bytes(30000, 'c');
+    MasterDrain far(Port(2).Master());
+    bool visibleAfterClose = false;
+    QTimer::singleShot(30, &F(), [&] {
+        F().close();
+        visibleAfterClose = F().isVisible();
+    });
+    Transfer(File("c.s", bytes));
+    EXPECT_TRUE(visibleAfterClose);
+    EXPECT_EQ(far.WaitFor(bytes.size()), bytes);
+    for (int i = 0; i < 50 && F().isVisible(); ++i) QTest::qWait(10);
+    EXPECT_FALSE(F().isVisible());
+}
+
+TEST_F(TransferTest, DialogOffersBothFiltersAndMatchesAnyCase) {
+    File("PROG.S", "x");
+    File("other.txt", "x");
+    File("data.Hex", "x");
+    const QStringList filters = F().OpenDialog1->nameFilters();
+    ASSERT_EQ(filters.size(), 2);
+    EXPECT_TRUE(filters[0].startsWith(QString::fromUtf8("Sファイル(*.S)")));
+    EXPECT_TRUE(filters[1].startsWith(QString::fromUtf8("HEXファイル(*.HEX)")));
+    EXPECT_EQ(F().OpenDialog1->fileMode(), QFileDialog::AnyFile);
+    EXPECT_FALSE(F().OpenDialog1->filter().testFlag(QDir::CaseSensitive));
+    QDir dir(QString::fromStdString(dir_));
+    dir.setFilter(F().OpenDialog1->filter() | QDir::Files);
+    EXPECT_EQ(dir.entryList({"*.s"}), QStringList({"PROG.S"}));
+    EXPECT_EQ(dir.entryList({"*.hex"}), QStringList({"data.Hex"}));
+}
