@@ -5,7 +5,10 @@ ASAN_BUILD := build-asan
 JOBS ?= $(shell nproc)
 CTEST_FLAGS := --output-on-failure --timeout 600 -j $(JOBS)
 
-.PHONY: deps build build-asan test test-plain test-asan
+.PHONY: demo deps build build-asan test test-plain test-asan
+
+demo: build
+	bash scripts/demo.sh
 
 deps:
 	bash scripts/install-deps.sh

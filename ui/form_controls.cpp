@@ -31,10 +31,16 @@ QString DisplayText(const std::string& bytes) {
     QStringDecoder decoder("CP932");
     QString text = decoder.isValid() ? decoder.decode(raw) : QString::fromLatin1(raw);
     if (text.endsWith('\n')) text.chop(1);
-    for (QChar& c : text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (u < 0x20 && u != u'\t') c = QChar(char16_t(0x2400 + u));
-        if (u == 0x7F) c = QChar(char16_t(0x2421));
+        if ((u < 0x20 && u != u'\t') || u == 0x7F) {
+            shown += QChar('^');
+            shown += QChar(char16_t(u ^ 0x40));
+        } else {
+            shown += c;
+        }
     }
-    return text;
+    return shown;
 }

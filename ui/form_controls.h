@@ -27,6 +27,7 @@ class TMemo : public QPlainTextEdit {
     bool holdsLines_ = true;
 };
 
-// Text for display: received bytes decoded as code page 932. Control bytes other than tab are shown
-// as their control pictures, so one chunk stays one line. The bytes themselves are not changed.
+// Text for display: received bytes decoded as code page 932. Control characters other than tab are
+// shown in caret notation (CR LF as ^M^J), so one chunk stays one line; a byte that is not valid
+// code page 932 decodes to the substitute character and shows as ^Z. The bytes are not changed.
 QString DisplayText(const std::string& bytes);

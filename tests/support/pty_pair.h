@@ -98,6 +98,10 @@ class MasterDrain {
         std::lock_guard<std::mutex> lock(mutex_);
         return got_;
     }
+    std::size_t Size() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return got_.size();
+    }
     // Waits until `count` bytes have come or `timeoutMs` passed; returns what came.
     std::string WaitFor(std::size_t count, int timeoutMs = 10000) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -101,7 +101,7 @@ TEST_F(PollTest, MoreThanTwentyEightBytesWaitForTheNextTicks) {
     F().Timer1Timer();
     F().Timer1Timer();
     F().Timer1Timer();  // the last 4 bytes: read and rejected
-    const QString shown = QString::fromUtf8("ad0:00000100ad1:00000200␍␊--");
+    const QString shown = QString::fromUtf8("ad0:00000100ad1:00000200^M^J--");
     EXPECT_EQ(MonitorLines(), QStringList({"", shown, shown, shown}));
     EXPECT_EQ(F().Edit4->text(), shown);
     DWORD errors = 0;
@@ -124,7 +124,7 @@ TEST_F(PollTest, MonClrEmptiesTheMonitorAndKeepsEverythingElse) {
 TEST_F(PollTest, ChunkTextsAreShownAsCodePage932) {
     // "ad0:" + field, then a katakana pair and an invalid lead byte at the end.
     SendAndTick(Record("00000001", "00000002") + "\x83\x41" + "\x81");
-    EXPECT_EQ(MonitorLines()[1], QString::fromUtf8("ad0:00000001ad1:00000002ア␚"));
+    EXPECT_EQ(MonitorLines()[1], QString::fromUtf8("ad0:00000001ad1:00000002ア^Z"));
 }
 
 TEST_F(PollTest, ClearButtonsResetOneChannelEach) {

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <fstream>
+#include <functional>
 #include <random>
 
 #include "platform/beep.h"
@@ -52,6 +53,17 @@ class TransferTest : public FormTest {
     void Transfer(const std::string& path) {
         AnswerDialog(path);
         F().Button2->click();
+    }
+    // Runs `action` once, between two writes, after the far side has received `n` bytes.
+    void WhenReceived(MasterDrain& far, std::size_t n, std::function<void()> action) {
+        auto* watch = new QTimer(&F());
+        QObject::connect(watch, &QTimer::timeout, watch, [watch, &far, n, action] {
+            if (far.Size() < n) return;
+            watch->stop();
+            watch->deleteLater();
+            action();
+        });
+        watch->start(1);
     }
     std::string dir_;
     std::vector<std::string> beeps_;  // the status text at each beep
@@ -169,7 +181,7 @@ TEST_F(TransferTest, NestedTransferSendsItsWholeFileFirst) {
     const std::string innerPath = File("inner.s", inner);
     MasterDrain far(Port(2).Master());
     bool nested = false;
-    QTimer::singleShot(30, &F(), [&] {
+    WhenReceived(far, 1000, [&] {
         nested = true;
         AnswerDialog(innerPath);
         F().Button2->click();
@@ -186,10 +198,10 @@ TEST_F(TransferTest, NestedTransferSendsItsWholeFileFirst) {
 }
 
 TEST_F(TransferTest, PortSelectedMidTransferGetsTheRest) {
-    const std::string bytes(20000, 'p');
+    const std::string bytes(200000, 'p');
     MasterDrain com2(Port(2).Master());
     MasterDrain com1(Port(1).Master());
-    QTimer::singleShot(30, &F(), [&] { QTest::mouseClick(F().RadioButton3, Qt::LeftButton); });
+    WhenReceived(com2, 1000, [&] { QTest::mouseClick(F().RadioButton3, Qt::LeftButton); });
     Transfer(File("p.s", bytes));
     const std::string first = com2.Got();
     const std::string rest = com1.WaitFor(bytes.size() - first.size());
@@ -204,7 +216,7 @@ TEST_F(TransferTest, UnpluggedBoardStopsTheTransferWithTheFailureText) {
     std::size_t before = 0;
     {
         MasterDrain far(Port(2).Master());
-        QTimer::singleShot(30, &F(), [&] {
+        WhenReceived(far, 1000, [&] {
             far.Stop();
             before = far.Got().size();
             Port(2).CloseMaster();
@@ -235,10 +247,10 @@ TEST_F(TransferTest, TestByteOnAClosedPortSaysItFailed) {
 
 TEST_F(TransferTest, CloseDuringATransferWaitsForItsEnd) {
     F().show();
-    const std::string bytes(30000, 'c');
+    const std::string bytes(200000, 'c');
     MasterDrain far(Port(2).Master());
     bool visibleAfterClose = false;
-    QTimer::singleShot(30, &F(), [&] {
+    WhenReceived(far, 1000, [&] {
         F().close();
         visibleAfterClose = F().isVisible();
     });
