@@ -5,10 +5,16 @@ ASAN_BUILD := build-asan
 JOBS ?= $(shell nproc)
 CTEST_FLAGS := --output-on-failure --timeout 600 -j $(JOBS)
 
-.PHONY: demo deps build build-asan test test-plain test-asan
+.PHONY: demo bench fuzz deps build build-asan test test-plain test-asan
 
 demo: build
 	bash scripts/demo.sh
+
+bench: build
+	bash bench/run.sh
+
+fuzz: deps
+	bash fuzz/run.sh
 
 deps:
 	bash scripts/install-deps.sh
