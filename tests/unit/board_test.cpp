@@ -1,0 +1,321 @@
+// Runs the simulated board as a separate process and talks to it through its pseudo-terminal.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <optional>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+
+constexpr auto kTimeout = 8s;
+
+// One quenby-board process with its stdout on a pipe; killed on destruction if still running.
+class BoardProcess {
+  public:
+    explicit BoardProcess(const std::vector<std::string>& args) {
+        int out[2];
+        if (pipe2(out, O_CLOEXEC) != 0) return;
+        std::vector<std::string> argv_s = {QUENBY_BIN_DIR "/quenby-board"};
+        argv_s.insert(argv_s.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : argv_s) argv.push_back(a.data());
+        argv.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        out_fd_ = out[0];
+    }
+
+    ~BoardProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_fd_ >= 0) close(out_fd_);
+    }
+
+    bool Started() const { return pid_ > 0; }
+
+    // The next stdout line without its newline, or nothing on timeout or end of output.
+    std::optional<std::string> ReadLine(Clock::time_point deadline) {
+        for (;;) {
+            if (auto nl = buffered_.find('\n'); nl != std::string::npos) {
+                std::string line = buffered_.substr(0, nl);
+                buffered_.erase(0, nl + 1);
+                return line;
+            }
+            if (!WaitReadable(out_fd_, deadline)) return std::nullopt;
+            char buf[512];
+            const ssize_t n = read(out_fd_, buf, sizeof buf);
+            if (n <= 0) return std::nullopt;
+            buffered_.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+
+    void Signal(int sig) const { kill(pid_, sig); }
+
+    // The wait status, or nothing if the process is still running at the deadline.
+    std::optional<int> Wait(Clock::time_point deadline) {
+        for (;;) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return status;
+            }
+            if (Clock::now() >= deadline) return std::nullopt;
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+
+    static bool WaitReadable(int fd, Clock::time_point deadline) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{fd, POLLIN, 0};
+        return poll(&p, 1, static_cast<int>(left.count())) > 0;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int out_fd_ = -1;
+    std::string buffered_;
+};
+
+// Every read from the slave until the board hangs up (it exits after --count records).
+std::vector<std::string> ReadUntilHangup(int fd, Clock::time_point deadline) {
+    std::vector<std::string> reads;
+    while (BoardProcess::WaitReadable(fd, deadline)) {
+        char buf[4096];
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;  // 0 or EIO once the master is gone
+        reads.emplace_back(buf, static_cast<std::size_t>(n));
+    }
+    return reads;
+}
+
+enum class Style { kZero, kSpace, kSigned };
+
+bool AllDigits(const std::string& s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Whether an 8-byte field is written in the given style; its value goes to *value.
+bool FieldOk(const std::string& f, Style style, long* value) {
+    if (f.size() != 8) return false;
+    switch (style) {
+        case Style::kZero:
+            if (!AllDigits(f)) return false;
+            break;
+        case Style::kSpace: {
+            const auto first = f.find_first_not_of(' ');
+            if (first == std::string::npos || !AllDigits(f.substr(first))) return false;
+            if (f[first] == '0' && first != 7) return false;  // padding must be spaces
+            break;
+        }
+        case Style::kSigned:
+            if ((f[0] != '+' && f[0] != '-') || !AllDigits(f.substr(1))) return false;
+            break;
+    }
+    *value = std::stol(f);
+    return true;
+}
+
+// Why a line between CR LFs is not a record the program accepts, or "" if it is one.
+std::string RecordFault(const std::string& r, Style style, long values[2]) {
+    if (r.size() != 24) return "length " + std::to_string(r.size());
+    if (r.compare(0, 4, "ad0:") != 0 || r.compare(12, 4, "ad1:") != 0) return "tags";
+    const auto b22 = static_cast<unsigned char>(r[22]);
+    if (b22 < 0x30 || b22 > 0x7F) return "byte 22";
+    if (!FieldOk(r.substr(4, 8), style, &values[0])) return "field 0";
+    if (!FieldOk(r.substr(16, 8), style, &values[1])) return "field 1";
+    return "";
+}
+
+struct StreamCase {
+    const char* name;
+    std::vector<std::string> args;
+    Style style;
+    bool garbled;  // lines other than records are expected
+    bool split;    // some read must end inside a record
+};
+
+void PrintTo(const StreamCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BoardStream : public testing::TestWithParam<StreamCase> {};
+
+TEST_P(BoardStream, SendsTheRequestedRecordsThenExits) {
+    const StreamCase& c = GetParam();
+    constexpr int kCount = 20;
+    std::vector<std::string> args = {"--rate", "50", "--count", std::to_string(kCount),
+                                     "--seed", "7",  "--quiet"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    BoardProcess board(args);
+    ASSERT_TRUE(board.Started());
+    const auto deadline = Clock::now() + kTimeout;
+    const auto path = board.ReadLine(deadline);
+    ASSERT_TRUE(path && path->starts_with("/dev/pts/")) << path.value_or("(no line)");
+
+    const int fd = open(path->c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << *path;
+    const auto reads = ReadUntilHangup(fd, deadline);
+    close(fd);
+    const auto status = board.Wait(deadline);
+    ASSERT_TRUE(status) << "board did not exit after --count";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+
+    std::string stream;
+    bool read_ended_inside_record = false;
+    for (const auto& r : reads) {
+        stream += r;
+        read_ended_inside_record |= !stream.ends_with("\r\n");
+    }
+    int records = 0, faults = 0;
+    std::set<long> seen[2];
+    for (std::size_t at = 0; at < stream.size();) {
+        auto end = stream.find("\r\n", at);
+        if (end == std::string::npos) end = stream.size();
+        long v[2] = {0, 0};
+        const std::string fault = RecordFault(stream.substr(at, end - at), c.style, v);
+        if (fault.empty()) {
+            ++records;
+            seen[0].insert(v[0]);
+            seen[1].insert(v[1]);
+        } else {
+            ++faults;
+            EXPECT_TRUE(c.garbled) << fault << " at byte " << at;
+        }
+        at = end + 2;
+    }
+
+    if (c.garbled) {
+        EXPECT_GT(faults, 0);
+        return;
+    }
+    EXPECT_EQ(records, kCount);
+    EXPECT_EQ(stream.size(), kCount * 26u);
+    EXPECT_EQ(read_ended_inside_record, c.split);
+    // The signals move: a stuck generator repeats one value.
+    EXPECT_GT(seen[0].size(), 1u);
+    EXPECT_GT(seen[1].size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Board, BoardStream,
+    testing::ValuesIn(std::vector<StreamCase>{
+        {"zero", {"--format", "zero"}, Style::kZero, false, false},
+        {"space", {"--format", "space"}, Style::kSpace, false, false},
+        {"signed", {"--format", "signed"}, Style::kSigned, false, false},
+        {"split", {"--split"}, Style::kZero, false, true},
+        {"burst", {"--burst", "130", "--format", "space"}, Style::kSpace, false, false},
+        {"garbage", {"--garbage", "1"}, Style::kZero, true, false},
+    }),
+    [](const testing::TestParamInfo<StreamCase>& info) { return std::string(info.param.name); });
+
+std::string StreamOf(const std::string& seed) {
+    BoardProcess board({"--rate", "50", "--count", "10", "--seed", seed, "--quiet"});
+    const auto deadline = Clock::now() + kTimeout;
+    const auto path = board.ReadLine(deadline);
+    if (!path) return "";
+    const int fd = open(path->c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return "";
+    std::string stream;
+    for (const auto& r : ReadUntilHangup(fd, deadline)) stream += r;
+    close(fd);
+    return stream;
+}
+
+TEST(BoardSeed, SameSeedRepeatsTheStream) {
+    const std::string a = StreamOf("42");
+    ASSERT_EQ(a.size(), 10 * 26u);
+    EXPECT_EQ(StreamOf("42"), a);
+    EXPECT_NE(StreamOf("43"), a);
+}
+
+TEST(BoardReceive, PrintsEveryByteAsHexAndText) {
+    BoardProcess board({"--rate", "50"});
+    ASSERT_TRUE(board.Started());
+    const auto deadline = Clock::now() + kTimeout;
+    const auto path = board.ReadLine(deadline);
+    ASSERT_TRUE(path);
+    const int fd = open(path->c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << *path;
+    const std::string sent = "\x55\xAA\r\n~ \x7F\x00Z"s;
+    ASSERT_EQ(write(fd, sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
+
+    // The bytes may come in more than one read; each read is one line.
+    const std::regex line_re(R"(rx (\d+):((?: [0-9a-f]{2})+) \| (.*))");
+    std::string got, text;
+    while (got.size() < sent.size()) {
+        const auto line = board.ReadLine(deadline);
+        ASSERT_TRUE(line) << "received so far: " << got.size() << " bytes";
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(*line, m, line_re)) << *line;
+        const std::string hex = m[2];
+        ASSERT_EQ(std::stoul(m[1]), hex.size() / 3) << *line;
+        ASSERT_EQ(m[3].length(), static_cast<long>(hex.size() / 3)) << *line;
+        for (std::size_t i = 0; i < hex.size(); i += 3) {
+            got += static_cast<char>(std::stoi(hex.substr(i + 1, 2), nullptr, 16));
+        }
+        text += m[3];
+    }
+    close(fd);
+    EXPECT_EQ(got, sent);
+    EXPECT_EQ(text, "U...~ ..Z");
+}
+
+TEST(BoardSignal, EndsWithStatusZeroAndRemovesTheLink) {
+    std::string dir = testing::TempDir() + "quenby-board-XXXXXX";
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    const std::string link = dir + "/port";
+    for (int sig : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(sig);
+        ASSERT_EQ(symlink("/nonexistent", link.c_str()), 0);  // stale: must be replaced
+        BoardProcess board({"--rate", "50", "--link", link});
+        ASSERT_TRUE(board.Started());
+        const auto deadline = Clock::now() + kTimeout;
+        const auto path = board.ReadLine(deadline);
+        ASSERT_TRUE(path);
+        char target[PATH_MAX] = {};
+        ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+        EXPECT_EQ(std::string(target), *path);
+
+        board.Signal(sig);
+        const auto status = board.Wait(deadline);
+        ASSERT_TRUE(status) << "still running";
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+        struct stat st {};
+        EXPECT_NE(lstat(link.c_str(), &st), 0) << "link left behind";
+        unlink(link.c_str());
+    }
+    rmdir(dir.c_str());
+}
+
+}  // namespace

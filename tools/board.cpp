@@ -1,0 +1,457 @@
+// quenby-board: a simulated two-channel ADC board on a pseudo-terminal.
+//
+// Prints the slave device path as its first stdout line, then sends sample records
+// ("ad0:" field "ad1:" field CR LF) at a steady rate and prints every read from the program
+// as "rx N: hex | text". Faults (garbage, bursts, split records) can be injected on request.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <numbers>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr std::size_t kRecordBytes = 26;  // 24-byte record + CR LF
+constexpr auto kSplitGap = 60ms;          // longer than one 50 ms poll of the program
+constexpr auto kDrainLimit = 2s;          // how long --count waits for the reader to catch up
+
+enum class Format { kZero, kSpace, kSigned };
+
+struct Options {
+    int rate = 10;
+    Format format = Format::kZero;
+    double garbage = 0.0;
+    std::size_t burst = 0;
+    bool split = false;
+    std::optional<std::uint64_t> count;
+    std::optional<std::uint64_t> seed;
+    std::string link;
+    bool quiet = false;
+};
+
+const char kUsage[] =
+    "usage: quenby-board [options]\n"
+    "Simulated ADC board on a pseudo-terminal. The first stdout line is the slave device path;\n"
+    "open it as the serial port. Every read from the program is printed as\n"
+    "  rx N: hex bytes | text   (non-printables as '.')\n"
+    "\n"
+    "  --rate N          records per second, 1..10000 (default 10)\n"
+    "  --format F        field style: zero (00001234), space (    1234) or\n"
+    "                    signed (+0001234, -0001234; values may go negative) (default zero)\n"
+    "  --garbage P       probability 0..1 per record of random bytes replacing it or\n"
+    "                    going ahead of it\n"
+    "  --burst N         at the start and every --rate records (about once a second), send\n"
+    "                    whole records back to back, at least N bytes, in one write\n"
+    "  --split           write each record in two parts 60 ms apart, so it straddles polls\n"
+    "  --count N         stop after N records (garbled and burst ones included), wait up to\n"
+    "                    2 s for them to be read, then exit\n"
+    "  --seed S          seed for noise and faults (default: random)\n"
+    "  --link PATH       symbolic link to the slave at PATH (an existing symlink is replaced;\n"
+    "                    removed on exit)\n"
+    "  --quiet           do not print received data\n"
+    "  --help            this text\n"
+    "\n"
+    "Ends with status 0 on SIGINT, SIGTERM or SIGHUP. Bytes the port cannot take are dropped.\n";
+
+[[noreturn]] void UsageError(const std::string& message) {
+    std::fprintf(stderr, "quenby-board: %s\n(see --help)\n", message.c_str());
+    std::exit(2);
+}
+
+template <typename T>
+T ParseNumber(const std::string& name, const std::string& text, T lo, T hi) {
+    char* end = nullptr;
+    errno = 0;
+    T value{};
+    if constexpr (std::is_floating_point_v<T>) {
+        value = std::strtod(text.c_str(), &end);
+    } else {
+        if (text.empty() || text[0] == '-') UsageError(name + ": not a number: " + text);
+        value = static_cast<T>(std::strtoull(text.c_str(), &end, 10));
+    }
+    if (text.empty() || *end != '\0' || errno == ERANGE || !(value >= lo && value <= hi)) {
+        UsageError(name + ": out of range or not a number: " + text);
+    }
+    return value;
+}
+
+Options ParseOptions(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        std::string name = argv[i];
+        std::string value;
+        bool has_inline = false;
+        if (auto eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.resize(eq);
+            has_inline = true;
+        }
+        auto arg = [&]() -> std::string {
+            if (has_inline) return value;
+            if (i + 1 >= argc) UsageError(name + " needs a value");
+            return argv[++i];
+        };
+        if (name == "--help" || name == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (name == "--rate") {
+            o.rate = ParseNumber<int>(name, arg(), 1, 10000);
+        } else if (name == "--format") {
+            const std::string f = arg();
+            if (f == "zero") {
+                o.format = Format::kZero;
+            } else if (f == "space") {
+                o.format = Format::kSpace;
+            } else if (f == "signed") {
+                o.format = Format::kSigned;
+            } else {
+                UsageError("--format: expected zero, space or signed, not " + f);
+            }
+        } else if (name == "--garbage") {
+            o.garbage = ParseNumber<double>(name, arg(), 0.0, 1.0);
+        } else if (name == "--burst") {
+            o.burst = ParseNumber<std::size_t>(name, arg(), 1, 1 << 20);
+        } else if (name == "--split") {
+            o.split = true;
+        } else if (name == "--count") {
+            o.count = ParseNumber<std::uint64_t>(name, arg(), 1, UINT64_MAX);
+        } else if (name == "--seed") {
+            o.seed = ParseNumber<std::uint64_t>(name, arg(), 0, UINT64_MAX);
+        } else if (name == "--link") {
+            o.link = arg();
+            if (o.link.empty()) UsageError("--link needs a path");
+        } else if (name == "--quiet") {
+            o.quiet = true;
+        } else {
+            UsageError("unknown option " + name);
+        }
+        if (has_inline && (name == "--split" || name == "--quiet")) {
+            UsageError(name + " takes no value");
+        }
+    }
+    return o;
+}
+
+// Two slow sine waves of different periods with a little Gaussian noise.
+class SignalSource {
+  public:
+    SignalSource(Format format, int rate, std::mt19937_64& rng) : format_(format), rate_(rate) {
+        std::uniform_real_distribution<double> phase(0.0, 2 * std::numbers::pi);
+        if (format == Format::kSigned) {
+            ch_[0] = {0.0, 6000.0, 20.0, phase(rng)};
+            ch_[1] = {-500.0, 1500.0, 7.3, phase(rng)};
+        } else {
+            ch_[0] = {5000.0, 3000.0, 20.0, phase(rng)};
+            ch_[1] = {2000.0, 1500.0, 7.3, phase(rng)};
+        }
+    }
+
+    // The next record, with CR LF.
+    std::string Next(std::mt19937_64& rng) {
+        const double t = static_cast<double>(index_++) / rate_;
+        std::string r = "ad0:" + Field(Value(ch_[0], t, rng));
+        r += "ad1:" + Field(Value(ch_[1], t, rng));
+        r += "\r\n";
+        return r;
+    }
+
+  private:
+    struct Wave {
+        double offset, amplitude, period_s, phase;
+    };
+
+    long Value(const Wave& w, double t, std::mt19937_64& rng) {
+        const double v = w.offset +
+                         w.amplitude * std::sin(2 * std::numbers::pi * t / w.period_s + w.phase) +
+                         noise_(rng);
+        const double lo = format_ == Format::kSigned ? -9999999.0 : 0.0;
+        const double hi = format_ == Format::kSigned ? 9999999.0 : 99999999.0;
+        return std::lround(std::clamp(v, lo, hi));
+    }
+
+    std::string Field(long v) const {
+        char buf[16];
+        switch (format_) {
+            case Format::kZero:
+                std::snprintf(buf, sizeof buf, "%08ld", v);
+                break;
+            case Format::kSpace:
+                std::snprintf(buf, sizeof buf, "%8ld", v);
+                break;
+            case Format::kSigned:
+                std::snprintf(buf, sizeof buf, "%+08ld", v);
+                break;
+        }
+        return buf;
+    }
+
+    Format format_;
+    int rate_;
+    Wave ch_[2];
+    std::uint64_t index_ = 0;
+    std::normal_distribution<double> noise_{0.0, 15.0};
+};
+
+void Emit(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+}
+
+std::string RxLine(const unsigned char* data, std::size_t n) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string line = "rx " + std::to_string(n) + ":";
+    for (std::size_t i = 0; i < n; ++i) {
+        line += ' ';
+        line += kHex[data[i] >> 4];
+        line += kHex[data[i] & 0xF];
+    }
+    line += " | ";
+    for (std::size_t i = 0; i < n; ++i) {
+        line += (data[i] >= 0x20 && data[i] < 0x7F) ? static_cast<char>(data[i]) : '.';
+    }
+    line += '\n';
+    return line;
+}
+
+class Board {
+  public:
+    explicit Board(Options options) : o_(std::move(options)) {
+        rng_.seed(o_.seed ? *o_.seed : std::random_device{}());
+        signal_.emplace(o_.format, o_.rate, rng_);
+    }
+
+    ~Board() {
+        if (!link_made_.empty()) {
+            // Only remove the link if it is still ours.
+            char target[PATH_MAX];
+            const ssize_t n = readlink(link_made_.c_str(), target, sizeof target - 1);
+            if (n >= 0 && std::string_view(target, n) == slave_path_) unlink(link_made_.c_str());
+        }
+        if (signal_fd_ >= 0) close(signal_fd_);
+        if (slave_fd_ >= 0) close(slave_fd_);
+        if (master_fd_ >= 0) close(master_fd_);
+    }
+
+    bool Open() {
+        master_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (master_fd_ < 0) return Fail("posix_openpt");
+        if (grantpt(master_fd_) != 0) return Fail("grantpt");
+        if (unlockpt(master_fd_) != 0) return Fail("unlockpt");
+        char name[128];
+        if (ptsname_r(master_fd_, name, sizeof name) != 0) return Fail("ptsname_r");
+        slave_path_ = name;
+
+        // Held open for the whole run so the program can close and re-open without a hang-up.
+        slave_fd_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (slave_fd_ < 0) return Fail("open " + slave_path_);
+        termios tio{};
+        if (tcgetattr(slave_fd_, &tio) != 0) return Fail("tcgetattr");
+        cfmakeraw(&tio);
+        if (tcsetattr(slave_fd_, TCSANOW, &tio) != 0) return Fail("tcsetattr");
+
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGHUP);
+        if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return Fail("sigprocmask");
+        signal_fd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+        if (signal_fd_ < 0) return Fail("signalfd");
+
+        if (!o_.link.empty() && !MakeLink()) return false;
+        Emit(slave_path_ + "\n");
+        return true;
+    }
+
+    // Returns the exit status.
+    int Run() {
+        const auto period = std::chrono::duration_cast<Clock::duration>(1s) / o_.rate;
+        auto next_record = Clock::now();
+        auto last_write = next_record;
+        std::optional<Clock::time_point> drain_since;
+        int drained_checks = 0;
+        auto master_quiet_until = Clock::time_point{};
+
+        for (;;) {
+            auto now = Clock::now();
+            const bool done = o_.count && generated_ >= *o_.count;
+
+            // When to wake for the next piece of work.
+            Clock::time_point wake = now + 1s;
+            if (pending_) {
+                wake = pending_due_;
+            } else if (!done) {
+                wake = next_record;
+            } else {
+                if (!drain_since) drain_since = now;
+                wake = now + 20ms;
+            }
+            const bool watch_master = now >= master_quiet_until;
+            pollfd fds[2] = {{signal_fd_, POLLIN, 0}, {master_fd_, 0, 0}};
+            if (watch_master) fds[1].events = POLLIN;
+            const auto wait = std::max(wake - now, Clock::duration::zero());
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+            timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+            if (ppoll(fds, 2, &ts, nullptr) < 0 && errno != EINTR) {
+                Fail("ppoll");
+                return 1;
+            }
+            if (fds[0].revents & POLLIN) return 0;
+            if (fds[1].revents & POLLIN) {
+                Receive();
+            } else if (fds[1].revents & (POLLHUP | POLLERR)) {
+                master_quiet_until = Clock::now() + 100ms;  // no reader at all; avoid spinning
+            }
+
+            now = Clock::now();
+            if (pending_ && now >= pending_due_) {
+                Write(*pending_);
+                pending_.reset();
+                last_write = now;
+            }
+            if (!pending_ && !done && now >= next_record) {
+                SendSlot();
+                last_write = now;
+                next_record += period;
+                if (next_record < now) next_record = now;  // fell behind (e.g. --split): resync
+            }
+            if (done && !pending_ && drain_since) {
+                // Leave once the reader has taken everything (seen twice, after the last write
+                // has had time to reach the slave), or after the limit.
+                int queued = 0;
+                if (ioctl(slave_fd_, FIONREAD, &queued) != 0) queued = 0;
+                drained_checks = (queued == 0 && now - last_write >= 50ms) ? drained_checks + 1 : 0;
+                if (drained_checks >= 2 || now - *drain_since >= kDrainLimit) return 0;
+            }
+        }
+    }
+
+    void Summary() const {
+        if (o_.quiet) return;
+        std::fprintf(stderr, "quenby-board: %llu records, %llu bytes dropped\n",
+                     static_cast<unsigned long long>(generated_),
+                     static_cast<unsigned long long>(dropped_));
+    }
+
+  private:
+    bool Fail(const std::string& what) {
+        std::fprintf(stderr, "quenby-board: %s: %s\n", what.c_str(), std::strerror(errno));
+        return false;
+    }
+
+    bool MakeLink() {
+        if (symlink(slave_path_.c_str(), o_.link.c_str()) != 0) {
+            struct stat st {};
+            if (errno != EEXIST || lstat(o_.link.c_str(), &st) != 0) return Fail("link " + o_.link);
+            if (!S_ISLNK(st.st_mode)) {
+                std::fprintf(stderr, "quenby-board: %s exists and is not a symbolic link\n",
+                             o_.link.c_str());
+                return false;
+            }
+            if (unlink(o_.link.c_str()) != 0 ||
+                symlink(slave_path_.c_str(), o_.link.c_str()) != 0) {
+                return Fail("replace link " + o_.link);
+            }
+        }
+        link_made_ = o_.link;
+        return true;
+    }
+
+    void Receive() {
+        unsigned char buf[4096];
+        const ssize_t n = read(master_fd_, buf, sizeof buf);
+        if (n > 0 && !o_.quiet) Emit(RxLine(buf, static_cast<std::size_t>(n)));
+    }
+
+    // One record time: normally one record, once a second a burst; each may be garbled.
+    void SendSlot() {
+        std::uint64_t records = 1;
+        if (o_.burst > 0 && slot_ % static_cast<std::uint64_t>(o_.rate) == 0) {
+            records = (o_.burst + kRecordBytes - 1) / kRecordBytes;
+        }
+        if (o_.count) records = std::min(records, *o_.count - generated_);
+        ++slot_;
+
+        std::string out;
+        std::bernoulli_distribution garble(o_.garbage);
+        std::bernoulli_distribution replace(0.5);
+        for (std::uint64_t i = 0; i < records; ++i) {
+            std::string record = signal_->Next(rng_);
+            ++generated_;
+            if (o_.garbage > 0 && garble(rng_)) {
+                std::uniform_int_distribution<std::size_t> length(1, 2 * kRecordBytes);
+                std::uniform_int_distribution<int> byte(0, 255);
+                const std::size_t n = length(rng_);
+                for (std::size_t k = 0; k < n; ++k) out += static_cast<char>(byte(rng_));
+                if (replace(rng_)) continue;
+            }
+            out += record;
+        }
+
+        if (o_.split && out.size() > 1) {
+            std::uniform_int_distribution<std::size_t> cut(1, out.size() - 1);
+            const std::size_t at = cut(rng_);
+            Write(out.substr(0, at));
+            pending_ = out.substr(at);
+            pending_due_ = Clock::now() + kSplitGap;
+        } else {
+            Write(out);
+        }
+    }
+
+    // Never blocks: what the port cannot take now is lost, as on a real line.
+    void Write(const std::string& bytes) {
+        const ssize_t n = write(master_fd_, bytes.data(), bytes.size());
+        const std::size_t written = n > 0 ? static_cast<std::size_t>(n) : 0;
+        dropped_ += bytes.size() - written;
+    }
+
+    Options o_;
+    std::mt19937_64 rng_;
+    std::optional<SignalSource> signal_;
+    int master_fd_ = -1;
+    int slave_fd_ = -1;
+    int signal_fd_ = -1;
+    std::string slave_path_;
+    std::string link_made_;
+    std::optional<std::string> pending_;
+    Clock::time_point pending_due_;
+    std::uint64_t slot_ = 0;
+    std::uint64_t generated_ = 0;
+    std::uint64_t dropped_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options = ParseOptions(argc, argv);
+    signal(SIGPIPE, SIG_IGN);  // a closed stdout must not kill the board
+    Board board(std::move(options));
+    if (!board.Open()) return 1;
+    const int status = board.Run();
+    board.Summary();
+    return status;
+}
