@@ -312,11 +312,11 @@ class Board {
             const bool watch_master = now >= master_quiet_until;
             pollfd fds[2] = {{signal_fd_, POLLIN, 0}, {master_fd_, 0, 0}};
             if (watch_master) fds[1].events = POLLIN;
+            // Rounded up to whole milliseconds so an early wake-up never spins.
             const auto wait = std::max(wake - now, Clock::duration::zero());
-            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
-            timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-            if (ppoll(fds, 2, &ts, nullptr) < 0 && errno != EINTR) {
-                Fail("ppoll");
+            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+            if (poll(fds, 2, static_cast<int>(ms)) < 0 && errno != EINTR) {
+                Fail("poll");
                 return 1;
             }
             if (fds[0].revents & POLLIN) return 0;
@@ -332,11 +332,12 @@ class Board {
                 pending_.reset();
                 last_write = now;
             }
-            if (!pending_ && !done && now >= next_record) {
+            // Catch up on every record time that has passed, unless far behind (e.g. --split).
+            if (next_record < now - 100ms) next_record = now;
+            while (!pending_ && !(o_.count && generated_ >= *o_.count) && now >= next_record) {
                 SendSlot();
                 last_write = now;
                 next_record += period;
-                if (next_record < now) next_record = now;  // fell behind (e.g. --split): resync
             }
             if (done && !pending_ && drain_since) {
                 // Leave once the reader has taken everything (seen twice, after the last write
