@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
@@ -251,6 +252,7 @@ class Board {
             if (n >= 0 && std::string_view(target, n) == slave_path_) unlink(link_made_.c_str());
         }
         if (signal_fd_ >= 0) close(signal_fd_);
+        if (inotify_fd_ >= 0) close(inotify_fd_);
         if (slave_fd_ >= 0) close(slave_fd_);
         if (master_fd_ >= 0) close(master_fd_);
     }
@@ -281,6 +283,12 @@ class Board {
         signal_fd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
         if (signal_fd_ < 0) return Fail("signalfd");
 
+        // Watched only after our own open, so every event is another program opening the port.
+        inotify_fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (inotify_fd_ < 0) return Fail("inotify_init1");
+        if (inotify_add_watch(inotify_fd_, slave_path_.c_str(), IN_OPEN) < 0)
+            return Fail("inotify_add_watch " + slave_path_);
+
         if (!o_.link.empty() && !MakeLink()) return false;
         Emit(slave_path_ + "\n");
         return true;
@@ -303,23 +311,28 @@ class Board {
             Clock::time_point wake = now + 1s;
             if (pending_) {
                 wake = pending_due_;
-            } else if (!done) {
+            } else if (!done && listening_) {
                 wake = next_record;
             } else {
                 if (!drain_since) drain_since = now;
                 wake = now + 20ms;
             }
             const bool watch_master = now >= master_quiet_until;
-            pollfd fds[2] = {{signal_fd_, POLLIN, 0}, {master_fd_, 0, 0}};
+            pollfd fds[3] = {{signal_fd_, POLLIN, 0}, {master_fd_, 0, 0}, {inotify_fd_, POLLIN, 0}};
             if (watch_master) fds[1].events = POLLIN;
             // Rounded up to whole milliseconds so an early wake-up never spins.
             const auto wait = std::max(wake - now, Clock::duration::zero());
             const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
-            if (poll(fds, 2, static_cast<int>(ms)) < 0 && errno != EINTR) {
+            if (poll(fds, 3, static_cast<int>(ms)) < 0 && errno != EINTR) {
                 Fail("poll");
                 return 1;
             }
             if (fds[0].revents & POLLIN) return 0;
+            if (fds[2].revents & POLLIN) {
+                const bool first = !listening_;
+                OnPortOpened();
+                if (first && listening_) next_record = Clock::now();
+            }
             if (fds[1].revents & POLLIN) {
                 Receive();
             } else if (fds[1].revents & (POLLHUP | POLLERR)) {
@@ -334,7 +347,8 @@ class Board {
             }
             // Catch up on every record time that has passed, unless far behind (e.g. --split).
             if (next_record < now - 100ms) next_record = now;
-            while (!pending_ && !(o_.count && generated_ >= *o_.count) && now >= next_record) {
+            while (listening_ && !pending_ && !(o_.count && generated_ >= *o_.count) &&
+                   now >= next_record) {
                 SendSlot();
                 last_write = now;
                 next_record += period;
@@ -352,9 +366,10 @@ class Board {
 
     void Summary() const {
         if (o_.quiet) return;
-        std::fprintf(stderr, "quenby-board: %llu records, %llu bytes dropped\n",
-                     static_cast<unsigned long long>(generated_),
-                     static_cast<unsigned long long>(dropped_));
+        std::fprintf(
+            stderr, "quenby-board: %llu records, %llu bytes dropped, %llu unread bytes discarded\n",
+            static_cast<unsigned long long>(generated_), static_cast<unsigned long long>(dropped_),
+            static_cast<unsigned long long>(unread_));
     }
 
   private:
@@ -423,11 +438,32 @@ class Board {
         }
     }
 
+    int SlaveQueued() const {
+        int queued = 0;
+        return ioctl(slave_fd_, FIONREAD, &queued) == 0 ? queued : 0;
+    }
+
     // Never blocks: what the port cannot take now is lost, as on a real line.
     void Write(const std::string& bytes) {
         const ssize_t n = write(master_fd_, bytes.data(), bytes.size());
         const std::size_t written = n > 0 ? static_cast<std::size_t>(n) : 0;
         dropped_ += bytes.size() - written;
+    }
+
+    // A line with nobody listening loses what is sent on it. So records start only once the port
+    // is first opened, and whatever waits unread when it is opened again is discarded; a program
+    // opening the port always starts at a record boundary.
+    void OnPortOpened() {
+        alignas(inotify_event) char events[4096];
+        bool opened = false;
+        for (ssize_t n; (n = read(inotify_fd_, events, sizeof events)) > 0;) opened = true;
+        if (!opened) return;
+        const int queued = SlaveQueued();
+        if (queued > 0) {
+            tcflush(slave_fd_, TCIFLUSH);
+            unread_ += static_cast<std::uint64_t>(queued);
+        }
+        listening_ = true;
     }
 
     Options o_;
@@ -443,6 +479,9 @@ class Board {
     std::uint64_t slot_ = 0;
     std::uint64_t generated_ = 0;
     std::uint64_t dropped_ = 0;
+    std::uint64_t unread_ = 0;
+    int inotify_fd_ = -1;
+    bool listening_ = false;
 };
 
 }  // namespace
