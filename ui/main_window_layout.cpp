@@ -109,6 +109,10 @@ void TForm1::BuildLayout() {
     Label3->setFont(FormFont(12));
     SetColours(Label3, clRed, &clWhite);
     Edit1->setFont(FormFont(13));
+    // The stand-in face runs wider than the original: tighten the clock so a whole time fits.
+    QFont clock = Edit1->font();
+    clock.setLetterSpacing(QFont::AbsoluteSpacing, -1);
+    Edit1->setFont(clock);
     SetColours(Edit1, clBlack);
     Memo1->setFont(FormFont(21));
     SetColours(Memo1, clBlack);

@@ -149,6 +149,8 @@ TEST_F(PollTest, ClockShowsTheTimeOfDayAndMoves) {
     const QString first = F().Edit1->text();
     EXPECT_TRUE(QRegularExpression("^\\d{1,2}:\\d{2}:\\d{2}").match(first).hasMatch())
         << first.toStdString();
+    // The whole time fits the 56-pixel clock: two frame and two margin pixels each side.
+    EXPECT_LE(F().Edit1->fontMetrics().horizontalAdvance(first), F().Edit1->width() - 8);
     QTest::qWait(1100);
     F().Timer1Timer();
     EXPECT_NE(F().Edit1->text(), first);
