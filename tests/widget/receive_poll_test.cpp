@@ -2,6 +2,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTimer>
 
 #include "tests/widget/form_fixture.h"
@@ -149,8 +151,15 @@ TEST_F(PollTest, ClockShowsTheTimeOfDayAndMoves) {
     const QString first = F().Edit1->text();
     EXPECT_TRUE(QRegularExpression("^\\d{1,2}:\\d{2}:\\d{2}").match(first).hasMatch())
         << first.toStdString();
-    // The whole time fits the 56-pixel clock: two frame and two margin pixels each side.
-    EXPECT_LE(F().Edit1->fontMetrics().horizontalAdvance(first), F().Edit1->width() - 8);
+    // The whole time fits the 56-pixel clock.
+    QStyleOptionFrame frame;
+    frame.initFrom(F().Edit1);
+    frame.lineWidth =
+        F().Edit1->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, F().Edit1);
+    const int room =
+        F().Edit1->style()->subElementRect(QStyle::SE_LineEditContents, &frame, F().Edit1).width() -
+        4;
+    EXPECT_LE(F().Edit1->fontMetrics().horizontalAdvance(first), room);
     QTest::qWait(1100);
     F().Timer1Timer();
     EXPECT_NE(F().Edit1->text(), first);
