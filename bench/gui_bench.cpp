@@ -1,0 +1,339 @@
+// quenby-bench: the main window under the offscreen platform, COM2 on a pseudo-terminal.
+// Prints "key value" lines on stdout (the benchmark library's own table goes to stderr):
+//   a 1 MiB transfer through the real handler against a bare write-and-process loop, the tick
+//   intervals during the transfer, the memory a monitor line takes, and the cost of one tick with
+//   an empty and with a 100,000-line monitor.
+// QUENBY_BENCH_TRANSFERS sets how many transfers of each kind run (default 3; 0 skips them).
+
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+
+#include "serial/serial_port.h"
+#include "tests/support/pty_pair.h"
+#include "ui/application.h"
+#include "ui/main_window.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kTransferBytes = std::size_t{1} << 20;
+constexpr int kMonitorLines = 100000;
+
+void Emit(const std::string& key, double value) {
+    std::printf("%s %.6g\n", key.c_str(), value);
+    std::fflush(stdout);
+}
+
+[[noreturn]] void Fail(const std::string& message) {
+    std::fprintf(stderr, "quenby-bench: %s\n", message.c_str());
+    std::exit(1);
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Nearest-rank percentile.
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const auto rank = static_cast<std::size_t>(std::ceil(p / 100 * static_cast<double>(v.size())));
+    return v[std::clamp<std::size_t>(rank, 1, v.size()) - 1];
+}
+
+// A sample record as the board sends it: 24 bytes and CR LF.
+std::string RecordChunk(int i) {
+    char text[32];
+    std::snprintf(text, sizeof text, "ad0:%08dad1:%08d\r\n", 1000 + i % 9000,
+                  5000 + (i * 7) % 4000);
+    return text;
+}
+
+// An S-record file of exactly `size` bytes, LF line ends.
+std::string SRecordFile(std::size_t size) {
+    std::string file;
+    char line[64];
+    for (unsigned address = 0; file.size() < size; address += 16) {
+        std::snprintf(line, sizeof line, "S113%04X%08X%08X%08X%08X%02X\n", address & 0xFFFF,
+                      address * 2654435761u, address ^ 0x5A5A5A5Au, ~address, address * 40503u,
+                      address & 0xFF);
+        file += line;
+    }
+    file.resize(size);
+    return file;
+}
+
+std::size_t LineEnds(const std::string& bytes) {
+    return static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+}
+
+// The main window as the program runs it: COM2 opened at construction, shown.
+class Window {
+  public:
+    Window() : com2_(2, pty_.SlavePath()), form_(std::make_unique<TForm1>(qApp)) {
+        if (hComm == INVALID_HANDLE_VALUE) Fail("COM2 did not open on " + pty_.SlavePath());
+        form_->show();
+        if (!QTest::qWaitForWindowExposed(form_.get())) Fail("the window was not exposed");
+    }
+    ~Window() {
+        form_.reset();
+        CloseHandle(hComm);
+        hComm = INVALID_HANDLE_VALUE;
+    }
+    TForm1& F() { return *form_; }
+    PtyPair& Pty() { return pty_; }
+
+  private:
+    PtyPair pty_;
+    ComOverride com2_;
+    std::unique_ptr<TForm1> form_;
+};
+
+struct TransferRun {
+    double seconds = 0;
+    std::vector<double> tickGapsMs;
+};
+
+// The file transfer handler with the dialog answered from a timer; timed from the dialog's accept
+// to the handler's return.
+TransferRun RealTransfer(const std::string& path, std::size_t lineBytes) {
+    Window w;
+    MasterDrain far(w.Pty().Master());
+    TransferRun run;
+    bool timing = false;
+    Clock::time_point start, lastTick;
+    QObject::connect(w.F().Timer1, &QTimer::timeout, &w.F(), [&] {
+        const auto now = Clock::now();
+        if (timing && lastTick != Clock::time_point{})
+            run.tickGapsMs.push_back(
+                std::chrono::duration<double, std::milli>(now - lastTick).count());
+        if (timing) lastTick = now;
+    });
+    QTimer::singleShot(0, &w.F(), [&] {
+        auto* name = w.F().OpenDialog1->findChild<QLineEdit*>("fileNameEdit");
+        if (name == nullptr) Fail("no file name box in the dialog");
+        name->setText(QString::fromStdString(path));
+        static_cast<QDialog*>(w.F().OpenDialog1)->accept();
+        start = Clock::now();
+        timing = true;
+    });
+    w.F().Button2->click();
+    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    timing = false;
+    if (far.WaitFor(lineBytes, 30000).size() != lineBytes) Fail("the transfer lost bytes");
+    return run;
+}
+
+// The baseline: one write and one processEvents per byte on a raw pseudo-terminal.
+double BareLoop(const std::string& bytes) {
+    PtyPair pty;
+    const int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw{};
+    if (fd < 0 || tcgetattr(fd, &raw) != 0) Fail("cannot open " + pty.SlavePath());
+    cfmakeraw(&raw);
+    tcsetattr(fd, TCSANOW, &raw);
+    MasterDrain far(pty.Master());
+    const auto start = Clock::now();
+    for (const char c : bytes) {
+        if (::write(fd, &c, 1) != 1) Fail("bare write failed");
+        QApplication::processEvents(QEventLoop::AllEvents);
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (far.WaitFor(bytes.size(), 30000).size() != bytes.size()) Fail("the bare loop lost bytes");
+    ::close(fd);
+    return seconds;
+}
+
+void MeasureTransfers() {
+    const char* env = std::getenv("QUENBY_BENCH_TRANSFERS");
+    const int runs = env ? std::atoi(env) : 3;
+    if (runs <= 0) return;
+    const std::string bytes = SRecordFile(kTransferBytes);
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("quenby-bench-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "transfer.s").string();
+    std::ofstream(path, std::ios::binary) << bytes;
+
+    std::vector<double> bare, real, gaps;
+    for (int i = 0; i < runs; ++i) {
+        bare.push_back(BareLoop(bytes));
+        TransferRun run = RealTransfer(path, bytes.size() + LineEnds(bytes));
+        real.push_back(run.seconds);
+        gaps.insert(gaps.end(), run.tickGapsMs.begin(), run.tickGapsMs.end());
+        std::fprintf(stderr, "transfer %d: bare %.3f s, real %.3f s, %zu tick intervals\n", i + 1,
+                     bare.back(), real.back(), run.tickGapsMs.size());
+    }
+    std::filesystem::remove_all(dir);
+    // Both figures in file bytes per second: each file byte is one write in both loops.
+    Emit("transfer_bare_Bps", static_cast<double>(bytes.size()) / Median(bare));
+    Emit("transfer_real_Bps", static_cast<double>(bytes.size()) / Median(real));
+    Emit("tick_gap_p50_ms", Percentile(gaps, 50));
+    Emit("tick_gap_p99_ms", Percentile(gaps, 99));
+    Emit("tick_gap_max_ms", Percentile(gaps, 100));
+    Emit("tick_gap_count", static_cast<double>(gaps.size()));
+}
+
+// --- One tick, with an empty and with a full monitor ---
+
+Window* tickWindow = nullptr;
+
+// Waits until `count` bytes wait on the port: the pseudo-terminal moves them across on its own.
+void AwaitWaiting(int fd, int count) {
+    for (int waiting = 0;;) {
+        if (::ioctl(fd, FIONREAD, &waiting) != 0) Fail("FIONREAD failed");
+        if (waiting >= count) return;
+        pollfd p{fd, POLLIN, 0};
+        ::poll(&p, 1, 1);
+    }
+}
+
+enum class TickCase { Idle, Record, RecordAndRepaint };
+
+// One tick's handler; the repaint it asks for runs untimed, except in the last case.
+void Tick(benchmark::State& state, TickCase what) {
+    TForm1& f = tickWindow->F();
+    const bool empty = state.range(0) == 0;
+    if (!empty && f.Memo1->document()->blockCount() < kMonitorLines)
+        Fail("the monitor is not full");
+    if (empty) f.Memo1->ClearLines();
+    QApplication::processEvents();
+    const int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(hComm));
+    int i = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (what != TickCase::RecordAndRepaint) QApplication::processEvents();
+        if (what != TickCase::Idle) {
+            if (empty) f.Memo1->ClearLines();
+            const std::string record = RecordChunk(i++);
+            tickWindow->Pty().Send(record);
+            AwaitWaiting(fd, static_cast<int>(record.size()));
+        }
+        state.ResumeTiming();
+        f.Timer1Timer();
+        if (what == TickCase::RecordAndRepaint) QApplication::processEvents();
+    }
+    QApplication::processEvents();
+}
+
+// Fills the monitor as ticks would, measuring the heap and the resident set on the way.
+void FillMonitor() {
+    TForm1& f = tickWindow->F();
+    f.Memo1->ClearLines();
+    QApplication::processEvents();
+    // In-use heap, the large blocks glibc maps on their own included.
+    const auto heap = [] {
+        const struct mallinfo2 m = mallinfo2();
+        return static_cast<double>(m.uordblks + m.hblkhd);
+    };
+    const double heap0 = heap();
+    const long rss0 = []() {
+        long pages = 0, resident = 0;
+        std::ifstream("/proc/self/statm") >> pages >> resident;
+        return resident * sysconf(_SC_PAGESIZE);
+    }();
+    std::size_t chars = 0;
+    for (int i = 0; i < kMonitorLines; ++i) {
+        const QString line = DisplayText(RecordChunk(i));
+        chars += static_cast<std::size_t>(line.size());
+        f.Memo1->AddLine(line);
+        // Back to the event loop now and then, as between ticks, so posted events never pile up.
+        if (i % 100 == 99) QApplication::processEvents();
+    }
+    QApplication::processEvents();
+    const double heap1 = heap();
+    long pages = 0, resident = 0;
+    std::ifstream("/proc/self/statm") >> pages >> resident;
+    const long rss1 = resident * sysconf(_SC_PAGESIZE);
+    Emit("line_chars", static_cast<double>(chars) / kMonitorLines);
+    Emit("line_heap_bytes", (heap1 - heap0) / kMonitorLines);
+    Emit("line_rss_bytes", static_cast<double>(rss1 - rss0) / kMonitorLines);
+}
+
+// Keeps the library's table on stderr and the medians for the summary.
+class Collector : public benchmark::ConsoleReporter {
+  public:
+    Collector() {
+        SetOutputStream(&std::cerr);
+        SetErrorStream(&std::cerr);
+    }
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
+                medians[run.run_name.function_name + "/" + run.run_name.args] =
+                    run.GetAdjustedRealTime();
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> medians;
+};
+
+void RegisterTicks() {
+    const std::pair<const char*, TickCase> cases[] = {
+        {"tick_idle", TickCase::Idle},
+        {"tick_record", TickCase::Record},
+        {"tick_record_repaint", TickCase::RecordAndRepaint},
+    };
+    for (const auto& [name, what] : cases) {
+        auto* b = benchmark::RegisterBenchmark(name, Tick, what)
+                      ->ArgName("lines")
+                      ->Arg(0)
+                      ->Arg(kMonitorLines)
+                      ->Unit(benchmark::kMicrosecond)
+                      ->Repetitions(5)
+                      ->ReportAggregatesOnly(true);
+        if (what == TickCase::Idle)
+            b->MinTime(0.1);
+        else
+            b->Iterations(500);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    benchmark::Initialize(&argc, argv);
+    TApplication app(argc, argv);
+
+    MeasureTransfers();
+
+    RegisterTicks();
+    Collector collector;
+    tickWindow = new Window;
+    tickWindow->F().Timer1->stop();  // the benchmark calls the tick itself
+    tickWindow->F().Memo1->ClearLines();
+    benchmark::RunSpecifiedBenchmarks(&collector, "lines:0/");
+    FillMonitor();
+    benchmark::RunSpecifiedBenchmarks(&collector, "lines:" + std::to_string(kMonitorLines) + "/");
+    for (const auto& [name, us] : collector.medians) {
+        std::string key = name;
+        std::replace(key.begin(), key.end(), '/', '_');
+        std::replace(key.begin(), key.end(), ':', '_');
+        Emit(key + "_us", us);
+    }
+    delete tickWindow;
+    benchmark::Shutdown();
+    return 0;
+}

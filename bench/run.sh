@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# make bench: the window benchmarks under the offscreen platform, then the real program under
+# Xvfb, printed as one table with every figure beside its baseline from the same run.
+#   BENCH_BIN          where the programs are (default build/bin)
+#   BENCH_TRANSFERS    1 MiB transfers of each kind (default 3)
+#   BENCH_STARTUPS     start-ups of each program, after one warm-up each (default 9)
+#   BENCH_IDLE_SECONDS how long the idle program is watched (default 10)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bin=${BENCH_BIN:-build/bin}
+startups=${BENCH_STARTUPS:-9}
+idle_seconds=${BENCH_IDLE_SECONDS:-10}
+
+work=$(mktemp -d)
+xvfb=""
+cleanup() {
+    if [ -n "$xvfb" ]; then
+        kill "$xvfb" 2>/dev/null || true
+        wait "$xvfb" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "bench: window benchmarks (offscreen)" >&2
+QT_QPA_PLATFORM=offscreen QUENBY_BENCH_TRANSFERS=${BENCH_TRANSFERS:-3} \
+    "$bin/quenby-bench" --benchmark_color=false >"$work/gui.txt" 2>"$work/gui.log" || {
+    cat "$work/gui.log" >&2
+    exit 1
+}
+grep -E '^(transfer [0-9]|tick_)' "$work/gui.log" >&2 || true
+
+echo "bench: start-up and idle processor time (Xvfb)" >&2
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+[ -s "$work/display" ] || { echo "bench: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(head -n 1 "$work/display")" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work"
+probe="$bin/quenby-bench-xprobe"
+bare=("$bin/quenby-bench-bare-window")
+program=("$bin/quenby")
+
+"$probe" startup quenby-bench-bare-window -- "${bare[@]}" >/dev/null 2>&1
+"$probe" startup Quenby -- "${program[@]}" >/dev/null 2>&1
+for _ in $(seq "$startups"); do
+    "$probe" startup quenby-bench-bare-window -- "${bare[@]}" 2>/dev/null >>"$work/bare.ms"
+    "$probe" startup Quenby -- "${program[@]}" 2>/dev/null >>"$work/program.ms"
+done
+"$probe" idle "$idle_seconds" Quenby -- "${program[@]}" 2>/dev/null >"$work/idle.txt"
+
+median() { sort -g "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+{
+    echo "startup_bare_ms $(median "$work/bare.ms")"
+    echo "startup_program_ms $(median "$work/program.ms")"
+    echo "startup_runs $startups"
+    read -r stat sched <"$work/idle.txt"
+    echo "idle_cpu_stat_pct $stat"
+    echo "idle_cpu_schedstat_pct $sched"
+    echo "idle_seconds $idle_seconds"
+} >>"$work/gui.txt"
+
+awk '
+function ok(b) { return b ? "yes" : "**no**" }
+{ v[$1] = $2 }
+END {
+    line = 115200 / 10
+    ratio1 = v["transfer_real_Bps"] / v["transfer_bare_Bps"]
+    idle = v["tick_idle_lines_100000_us"] / v["tick_idle_lines_0_us"]
+    rec = v["tick_record_lines_100000_us"] / v["tick_record_lines_0_us"]
+    paint = v["tick_record_repaint_lines_100000_us"] / v["tick_record_repaint_lines_0_us"]
+    start = v["startup_program_ms"] / v["startup_bare_ms"]
+    print "| # | measure | result | baseline (same run) | goal | met |"
+    print "|---|---|---|---|---|---|"
+    printf "| 1 | 1 MiB transfer through Button2Click (offscreen, COM2 = pty) | %.0f B/s, ratio %.3f; %.1fx the 115200 bit/s line (%d B/s) | bare write + processEvents loop: %.0f B/s | ratio >= 0.9 | %s |\n", \
+        v["transfer_real_Bps"], ratio1, v["transfer_real_Bps"] / line, line, v["transfer_bare_Bps"], ok(ratio1 >= 0.9)
+    printf "| 2 | Timer1 interval during that transfer (%d intervals) | p50 %.2f ms, p99 %.2f ms, max %.2f ms | 50 ms | p99 <= 60 ms | %s |\n", \
+        v["tick_gap_count"], v["tick_gap_p50_ms"], v["tick_gap_p99_ms"], v["tick_gap_max_ms"], ok(v["tick_gap_p99_ms"] <= 60)
+    printf "| 3a | Timer1Timer, nothing waiting, 100,000-line monitor | %.2f us (%.2fx) | 0-line monitor: %.2f us | <= 1.2x | %s |\n", \
+        v["tick_idle_lines_100000_us"], idle, v["tick_idle_lines_0_us"], ok(idle <= 1.2)
+    printf "| 3b | Timer1Timer, a record waiting, 100,000-line monitor | %.1f us (%.2fx) | 0-line monitor: %.1f us | <= 1.2x | %s |\n", \
+        v["tick_record_lines_100000_us"], rec, v["tick_record_lines_0_us"], ok(rec <= 1.2)
+    printf "| 3c | the same with the repaint it causes (for reference) | %.1f us (%.2fx) | 0-line monitor: %.1f us | - | - |\n", \
+        v["tick_record_repaint_lines_100000_us"], paint, v["tick_record_repaint_lines_0_us"]
+    printf "| 4 | memory per monitor line at 100,000 lines (%.0f-char chunk texts) | heap %.0f B, RSS %.0f B | - | <= 400 B | %s |\n", \
+        v["line_chars"], v["line_heap_bytes"], v["line_rss_bytes"], ok(v["line_heap_bytes"] <= 400 && v["line_rss_bytes"] <= 400)
+    printf "| 5 | CPU of the idle program over %d s (Xvfb, COM2 = quiet pty) | %.3f%% of one core (/proc/pid/stat); %.3f%% (schedstat) | - | <= 0.3%% | %s |\n", \
+        v["idle_seconds"], v["idle_cpu_stat_pct"], v["idle_cpu_schedstat_pct"], ok(v["idle_cpu_stat_pct"] <= 0.3)
+    printf "| 6 | start-up to window mapped (Xvfb, median of %d) | %.1f ms, ratio %.2f | bare Qt window: %.1f ms | ratio <= 1.3 | %s |\n", \
+        v["startup_runs"], v["startup_program_ms"], start, v["startup_bare_ms"], ok(start <= 1.3)
+}' "$work/gui.txt"

@@ -1,0 +1,159 @@
+// quenby-bench-xprobe: starts a program under the X display in DISPLAY, with a fresh
+// pseudo-terminal on which nothing arrives as its COM2, and measures it from outside.
+//
+//   quenby-bench-xprobe startup TITLE -- PROGRAM [ARGS...]
+//       prints the milliseconds from the fork to the mapping of a top-level window whose title
+//       contains TITLE (with no window manager the server exposes a window as it maps it)
+//   quenby-bench-xprobe idle SECONDS TITLE -- PROGRAM [ARGS...]
+//       waits for the window, lets the program settle for 2 s, then prints the processor time it
+//       used over SECONDS as a percentage of one core: from /proc/PID/stat (clock ticks) and from
+//       the per-thread /proc/PID/task/*/schedstat (nanoseconds)
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void Die(const std::string& message) {
+    std::fprintf(stderr, "quenby-bench-xprobe: %s\n", message.c_str());
+    std::exit(2);
+}
+
+std::string WindowTitle(Display* display, Window window) {
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    for (const Atom property : {XInternAtom(display, "_NET_WM_NAME", False), XA_WM_NAME}) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display, window, property, 0, 1024, False, AnyPropertyType, &type,
+                               &format, &count, &after, &data) == Success &&
+            data != nullptr) {
+            std::string title(reinterpret_cast<char*>(data), count);
+            XFree(data);
+            if (!title.empty() && (type == utf8 || type == XA_STRING || format == 8)) return title;
+        }
+    }
+    return {};
+}
+
+// Waits for the child's window to be mapped; the root's substructure was selected before the
+// fork, so the mapping cannot be missed.
+void AwaitWindow(Display* display, pid_t child, const std::string& title) {
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (Clock::now() < deadline) {
+        while (XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == MapNotify && !event.xmap.override_redirect &&
+                WindowTitle(display, event.xmap.window).find(title) != std::string::npos)
+                return;
+        }
+        int status = 0;
+        if (waitpid(child, &status, WNOHANG) == child) Die("the program ended before its window");
+        pollfd p{ConnectionNumber(display), POLLIN, 0};
+        ::poll(&p, 1, 20);
+    }
+    Die("no window titled \"" + title + "\" within 30 s");
+}
+
+// Processor time of the whole process: from /proc/PID/stat in seconds (tick resolution), and
+// summed over its threads' schedstat in seconds.
+std::pair<double, double> CpuSeconds(pid_t pid) {
+    std::ifstream statFile("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) Die("cannot read /proc/" + std::to_string(pid) + "/stat");
+    std::istringstream fields(stat.substr(close + 2));
+    std::vector<std::string> f;
+    for (std::string s; fields >> s;) f.push_back(s);
+    // Fields 14 and 15 of the line; f[0] is field 3.
+    const double ticks = std::stod(f.at(11)) + std::stod(f.at(12));
+
+    double ns = 0;
+    const std::string taskDir = "/proc/" + std::to_string(pid) + "/task";
+    if (DIR* dir = opendir(taskDir.c_str())) {
+        while (dirent* e = readdir(dir)) {
+            if (e->d_name[0] == '.') continue;
+            std::ifstream sched(taskDir + "/" + e->d_name + "/schedstat");
+            double onCpu = 0;
+            if (sched >> onCpu) ns += onCpu;
+        }
+        closedir(dir);
+    }
+    return {ticks / static_cast<double>(sysconf(_SC_CLK_TCK)), ns / 1e9};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::size_t dash = 0;
+    while (dash < args.size() && args[dash] != "--") ++dash;
+    const bool startup = !args.empty() && args[0] == "startup" && dash == 2;
+    const bool idle = !args.empty() && args[0] == "idle" && dash == 3;
+    if ((!startup && !idle) || dash + 1 >= args.size())
+        Die("usage: startup TITLE -- PROGRAM... | idle SECONDS TITLE -- PROGRAM...");
+    const std::string title = args[dash - 1];
+
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) Die("cannot open the display");
+    XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
+    XSync(display, False);
+
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) Die("no pseudo-terminal");
+    setenv("QUENBY_COM2", ptsname(master), 1);
+
+    std::vector<char*> command;
+    for (std::size_t i = dash + 1; i < args.size(); ++i) command.push_back(argv[i + 1]);
+    command.push_back(nullptr);
+
+    const auto start = Clock::now();
+    const pid_t child = fork();
+    if (child < 0) Die("fork failed");
+    if (child == 0) {
+        execvp(command[0], command.data());
+        std::perror(command[0]);
+        _exit(127);
+    }
+    AwaitWindow(display, child, title);
+    const double shownMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+
+    if (startup) {
+        std::printf("%.3f\n", shownMs);
+    } else {
+        const double seconds = std::stod(args[1]);
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        const auto [stat0, sched0] = CpuSeconds(child);
+        const auto t0 = Clock::now();
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        const auto [stat1, sched1] = CpuSeconds(child);
+        const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+        std::printf("%.4f %.4f\n", 100 * (stat1 - stat0) / wall, 100 * (sched1 - sched0) / wall);
+    }
+    kill(child, SIGTERM);
+    waitpid(child, nullptr, 0);
+    XCloseDisplay(display);
+    ::close(master);
+    return 0;
+}
