@@ -426,7 +426,9 @@ bool Program::WaitStderr(const std::string& text, Clock::duration limit) {
 }
 
 void Program::Click(const Control& c, int times) {
-    Xdotool({"mousemove", "--sync", std::to_string(originX_ + c.x + c.w / 2),
+    // No --sync: with the pointer already in place it waits 15 s for a move that never comes.
+    // The server takes the fake motion and the clicks in order anyway.
+    Xdotool({"mousemove", std::to_string(originX_ + c.x + c.w / 2),
              std::to_string(originY_ + c.y + c.h / 2), "click", "--repeat", std::to_string(times),
              "--delay", "120", "1"});
 }
