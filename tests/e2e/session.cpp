@@ -560,7 +560,7 @@ Board::Board(Session& session, int port, const std::vector<std::string>& args)
 
 std::vector<std::string> Board::RxLines() const {
     std::vector<std::string> lines;
-    std::istringstream s(const_cast<Child&>(child_).Out());
+    std::istringstream s(child_.Out());
     std::string line;
     while (std::getline(s, line))
         if (line.starts_with("rx ")) lines.push_back(line);
