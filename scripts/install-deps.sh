@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev libgl-dev
     libgtest-dev googletest libbenchmark-dev
     fonts-ipafont-gothic
-    xvfb xdotool x11-utils imagemagick libxcb1-dev
+    xvfb xdotool x11-utils imagemagick libxcb1-dev libx11-dev
     clang libclang-rt-14-dev
     util-linux procps
 )
