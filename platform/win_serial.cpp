@@ -7,7 +7,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <utility>
@@ -331,21 +333,34 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, v
     const int fd = FdOf(file);
     if (fd < 0) return Fail(ERROR_INVALID_HANDLE, EBADF);
     const auto* in = static_cast<const unsigned char*>(buffer);
+    const auto deadline = std::chrono::steady_clock::now() + kWriteTimeout;
     DWORD sent = 0;
     int err = 0;
     while (sent < toWrite && err == 0) {
+        // Wait for the line to take bytes, but not for ever: a line held stopped (flow control
+        // off, an XOFF with no XON) fails the write instead of freezing the caller.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLOUT, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+        if (ready < 0) {
+            if (errno != EINTR) err = errno;
+            continue;
+        }
+        if (ready == 0) {
+            err = ETIMEDOUT;
+            break;
+        }
+        if (p.revents & (POLLERR | POLLNVAL)) {
+            err = (p.revents & POLLNVAL) ? EBADF : EIO;
+            break;
+        }
         const ssize_t n = ::write(fd, in + sent, toWrite - sent);
         if (n > 0) {
             sent += static_cast<DWORD>(n);
         } else if (n == 0) {
             err = EIO;  // a tty that takes nothing would never take the rest either
-        } else if (errno == EAGAIN) {
-            // Only if someone made the descriptor non-blocking: wait for room, unless the line
-            // is gone (a hung-up line fails the next write with EIO anyway).
-            pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, -1) < 0 && errno != EINTR) err = errno;
-            if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) err = EIO;
-        } else if (errno != EINTR) {
+        } else if (errno != EINTR && errno != EAGAIN) {
             err = errno;
         }
     }

@@ -4,6 +4,7 @@
 // link is written against. Names, types and call shapes follow that interface, so a Windows build
 // could use the real header instead. Only what the serial link passes and relies on is provided.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -17,6 +18,8 @@ using HANDLE = void*;
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+
+inline constexpr std::chrono::seconds kWriteTimeout{5};
 
 inline constexpr DWORD GENERIC_READ = 0x80000000u;
 inline constexpr DWORD GENERIC_WRITE = 0x40000000u;
@@ -89,6 +92,8 @@ BOOL SetCommState(HANDLE file, DCB* dcb);
 BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue);
 BOOL ClearCommError(HANDLE file, DWORD* errors, COMSTAT* stat);
 BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped);
+// Writes every byte, synchronously. A line that takes nothing for kWriteTimeout (held stopped by
+// flow control) fails the write with ERROR_GEN_FAILURE and errno ETIMEDOUT.
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped);
 BOOL CloseHandle(HANDLE object);
 DWORD GetLastError();

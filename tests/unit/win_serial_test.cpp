@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "tests/unit/pty_fixture.h"
 
@@ -293,3 +294,33 @@ TEST(InvalidHandle, EveryCallFailsHarmlessly) {
 }
 
 }  // namespace
+
+// A line kept stopped by XON/XOFF flow control fails a write after the time-out instead of
+// freezing the caller; once the far end sends XON the line works again.
+TEST(FlowControl, ALineHeldStoppedFailsTheWriteInsteadOfBlockingForEver) {
+    Pty pty;
+    pty.SetSlaveFlowControl(false, true);
+    const HANDLE h = OpenExclusive(pty.slave());
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DCB d;
+    ASSERT_EQ(GetCommState(h, &d), TRUE);
+    ASSERT_EQ(d.fOutX, 1u);
+    ASSERT_EQ(SetCommState(h, &d), TRUE);
+
+    pty.Send({0x13});  // XOFF
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const unsigned char byte = 0x55;
+    DWORD written = 9;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(WriteFile(h, &byte, 1, &written, nullptr), FALSE);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, kWriteTimeout);
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(GetLastErrno(), ETIMEDOUT);
+
+    pty.Send({0x11});  // XON
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(WriteFile(h, &byte, 1, &written, nullptr), TRUE);
+    EXPECT_EQ(written, 1u);
+    EXPECT_EQ(pty.Receive(1), Bytes({0x55}));
+    EXPECT_EQ(CloseHandle(h), TRUE);
+}
