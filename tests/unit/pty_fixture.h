@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/win_serial.h"
+#include "tests/support/pty_pair.h"
 
 namespace quenby_test {
 
@@ -32,39 +33,21 @@ inline int FdOf(HANDLE h) {
     return static_cast<int>(reinterpret_cast<std::intptr_t>(h));
 }
 
-class Pty {
+// A PtyPair with byte-vector helpers and access to the slave's settings.
+class Pty : public PtyPair {
   public:
-    Pty() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        char name[128];
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
-            ::ptsname_r(master_, name, sizeof name) != 0) {
-            ADD_FAILURE() << "cannot set up a pseudo-terminal: " << std::strerror(errno);
-            return;
-        }
-        slave_ = name;
-    }
-    ~Pty() { CloseMaster(); }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    int master() const { return master_; }
-    const std::string& slave() const { return slave_; }
-
-    void CloseMaster() {
-        if (master_ >= 0) ::close(master_);
-        master_ = -1;
-    }
+    int master() const { return Master(); }
+    const std::string& slave() const { return SlavePath(); }
 
     // On Linux, termios requests on a master act on its slave, so the slave's settings can be
     // read and prepared here without opening it.
     termios SlaveTermios() const {
         termios t{};
-        EXPECT_EQ(::tcgetattr(master_, &t), 0);
+        EXPECT_EQ(::tcgetattr(master(), &t), 0);
         return t;
     }
     void SetSlaveTermios(const termios& t) const {
-        EXPECT_EQ(::tcsetattr(master_, TCSANOW, &t), 0);
+        EXPECT_EQ(::tcsetattr(master(), TCSANOW, &t), 0);
     }
     // Sets or clears RTS/CTS and XON/XOFF on the slave, as another program might have left them.
     void SetSlaveFlowControl(bool rtscts, bool xonxoff) const {
@@ -74,9 +57,7 @@ class Pty {
         SetSlaveTermios(t);
     }
 
-    void Send(const Bytes& bytes) const {
-        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
+    void Send(const Bytes& bytes) const { PtyPair::Send(std::string(bytes.begin(), bytes.end())); }
 
     // Up to n bytes the slave sent, gathered until n arrived or the wait ran out.
     Bytes Receive(std::size_t n, std::chrono::milliseconds wait = std::chrono::seconds(2)) const {
@@ -85,19 +66,15 @@ class Pty {
         while (got.size() < n) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
-            pollfd p{master_, POLLIN, 0};
+            pollfd p{master(), POLLIN, 0};
             if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
             unsigned char buf[4096];
-            const ssize_t r = ::read(master_, buf, std::min(sizeof buf, n - got.size()));
+            const ssize_t r = ::read(master(), buf, std::min(sizeof buf, n - got.size()));
             if (r <= 0) break;
             got.insert(got.end(), buf, buf + r);
         }
         return got;
     }
-
-  private:
-    int master_ = -1;
-    std::string slave_;
 };
 
 // Sets (or, given nullptr, removes) an environment variable for one scope.
