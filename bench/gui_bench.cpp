@@ -2,7 +2,7 @@
 // Prints "key value" lines on stdout (the benchmark library's own table goes to stderr):
 //   a 1 MiB transfer through the real handler against a bare write-and-process loop, the tick
 //   intervals during the transfer, the memory a monitor line takes, and the cost of one tick with
-//   an empty and with a 100,000-line monitor.
+//   an empty, a one-line and a 100,000-line monitor.
 // QUENBY_BENCH_TRANSFERS sets how many transfers of each kind run (default 3; 0 skips them).
 
 #include <benchmark/benchmark.h>
@@ -243,22 +243,24 @@ void Tick(benchmark::State& state, TickCase what) {
     QApplication::processEvents();
 }
 
+// In-use heap, the large blocks glibc maps on their own included.
+double HeapBytes() {
+    const struct mallinfo2 m = mallinfo2();
+    return static_cast<double>(m.uordblks + m.hblkhd);
+}
+
+double ResidentBytes() {
+    long pages = 0, resident = 0;
+    std::ifstream("/proc/self/statm") >> pages >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
 // Fills the monitor as ticks would, measuring the heap and the resident set on the way.
 void FillMonitor() {
     TForm1& f = tickWindow->F();
     f.Memo1->ClearLines();
     QApplication::processEvents();
-    // In-use heap, the large blocks glibc maps on their own included.
-    const auto heap = [] {
-        const struct mallinfo2 m = mallinfo2();
-        return static_cast<double>(m.uordblks + m.hblkhd);
-    };
-    const double heap0 = heap();
-    const long rss0 = []() {
-        long pages = 0, resident = 0;
-        std::ifstream("/proc/self/statm") >> pages >> resident;
-        return resident * sysconf(_SC_PAGESIZE);
-    }();
+    const double heap0 = HeapBytes(), rss0 = ResidentBytes();
     std::size_t chars = 0;
     for (int i = 0; i < kMonitorLines; ++i) {
         const QString line = DisplayText(RecordChunk(i));
@@ -268,13 +270,10 @@ void FillMonitor() {
         if (i % 100 == 99) QApplication::processEvents();
     }
     QApplication::processEvents();
-    const double heap1 = heap();
-    long pages = 0, resident = 0;
-    std::ifstream("/proc/self/statm") >> pages >> resident;
-    const long rss1 = resident * sysconf(_SC_PAGESIZE);
+    const double heap1 = HeapBytes(), rss1 = ResidentBytes();
     Emit("line_chars", static_cast<double>(chars) / kMonitorLines);
     Emit("line_heap_bytes", (heap1 - heap0) / kMonitorLines);
-    Emit("line_rss_bytes", static_cast<double>(rss1 - rss0) / kMonitorLines);
+    Emit("line_rss_bytes", (rss1 - rss0) / kMonitorLines);
 }
 
 // Keeps the library's table on stderr and the medians for the summary.

@@ -5,11 +5,13 @@
 #   BENCH_TRANSFERS    1 MiB transfers of each kind (default 3)
 #   BENCH_STARTUPS     start-ups of each program, after one warm-up each (default 9)
 #   BENCH_IDLE_SECONDS how long the idle program is watched (default 10)
+#   BENCH_IDLE_RUNS    how many times (default 3; the median is shown)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=${BENCH_BIN:-build/bin}
 startups=${BENCH_STARTUPS:-9}
 idle_seconds=${BENCH_IDLE_SECONDS:-10}
+idle_runs=${BENCH_IDLE_RUNS:-3}
 
 work=$(mktemp -d)
 xvfb=""
@@ -21,6 +23,11 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+# Everything runs in an empty directory: the window's hidden file dialog watches the one it starts
+# in, and a busy one would show up in every figure.
+bin=$(realpath "$bin")
+mkdir "$work/cwd"
+cd "$work/cwd"
 
 echo "bench: window benchmarks (offscreen)" >&2
 QT_QPA_PLATFORM=offscreen QUENBY_BENCH_TRANSFERS=${BENCH_TRANSFERS:-3} \
@@ -46,16 +53,24 @@ for _ in $(seq "$startups"); do
     "$probe" startup quenby-bench-bare-window -- "${bare[@]}" 2>/dev/null >>"$work/bare.ms"
     "$probe" startup Quenby -- "${program[@]}" 2>/dev/null >>"$work/program.ms"
 done
-"$probe" idle "$idle_seconds" Quenby -- "${program[@]}" 2>/dev/null >"$work/idle.txt"
+for _ in $(seq "$idle_runs"); do
+    "$probe" idle "$idle_seconds" quenby-bench-bare-window -- "${bare[@]}" --timer 2>/dev/null \
+        >>"$work/idle-timer.txt"
+    "$probe" idle "$idle_seconds" Quenby -- "${program[@]}" 2>/dev/null >>"$work/idle.txt"
+done
 
 median() { sort -g "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 {
     echo "startup_bare_ms $(median "$work/bare.ms")"
     echo "startup_program_ms $(median "$work/program.ms")"
     echo "startup_runs $startups"
-    read -r stat sched <"$work/idle.txt"
-    echo "idle_cpu_stat_pct $stat"
-    echo "idle_cpu_schedstat_pct $sched"
+    cut -d' ' -f1 "$work/idle.txt" >"$work/idle.stat"
+    cut -d' ' -f2 "$work/idle.txt" >"$work/idle.sched"
+    echo "idle_cpu_stat_pct $(median "$work/idle.stat")"
+    echo "idle_cpu_schedstat_pct $(median "$work/idle.sched")"
+    cut -d' ' -f2 "$work/idle-timer.txt" >"$work/idle-timer.sched"
+    echo "idle_timer_schedstat_pct $(median "$work/idle-timer.sched")"
+    echo "idle_runs $idle_runs"
     echo "idle_seconds $idle_seconds"
 } >>"$work/gui.txt"
 
@@ -84,8 +99,8 @@ END {
         v["tick_record_repaint_lines_100000_us"], paint, v["tick_record_repaint_lines_0_us"]
     printf "| 4 | memory per monitor line at 100,000 lines (%.0f-char chunk texts) | heap %.0f B, RSS %.0f B | - | <= 400 B | %s |\n", \
         v["line_chars"], v["line_heap_bytes"], v["line_rss_bytes"], ok(v["line_heap_bytes"] <= 400 && v["line_rss_bytes"] <= 400)
-    printf "| 5 | CPU of the idle program over %d s (Xvfb, COM2 = quiet pty) | %.3f%% of one core (/proc/pid/stat); %.3f%% (schedstat) | - | <= 0.3%% | %s |\n", \
-        v["idle_seconds"], v["idle_cpu_stat_pct"], v["idle_cpu_schedstat_pct"], ok(v["idle_cpu_stat_pct"] <= 0.3)
+    printf "| 5 | CPU of the idle program over %d s (Xvfb, COM2 = quiet pty; median of %d) | %.3f%% of one core (/proc/pid/stat); %.3f%% (schedstat) | for reference, a bare window with an empty 50 ms timer: %.3f%% (schedstat) | <= 0.3%% | %s |\n", \
+        v["idle_seconds"], v["idle_runs"], v["idle_cpu_stat_pct"], v["idle_cpu_schedstat_pct"], v["idle_timer_schedstat_pct"], ok(v["idle_cpu_stat_pct"] <= 0.3)
     printf "| 6 | start-up to window mapped (Xvfb, median of %d) | %.1f ms, ratio %.2f | bare Qt window: %.1f ms | ratio <= 1.3 | %s |\n", \
         v["startup_runs"], v["startup_program_ms"], start, v["startup_bare_ms"], ok(start <= 1.3)
 }' "$work/gui.txt"
