@@ -110,7 +110,9 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, void*,
     const std::string path = ComDevicePath(fileName);
     const bool reads = desiredAccess & GENERIC_READ, writes = desiredAccess & GENERIC_WRITE;
     const int access = reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
-    // O_NONBLOCK so the open never waits for carrier; cleared again below.
+    // O_NONBLOCK so the open never waits for carrier. It stays set: WriteFile waits for the line
+    // itself, with a time-out, so writes are synchronous for the caller without a blocked
+    // descriptor that an XOFF could hold for ever.
     int fd;
     do fd = ::open(path.c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
@@ -135,11 +137,6 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, void*,
             const int err = errno;
             return reject(err == EBUSY ? ERROR_SHARING_VIOLATION : ErrorFor(err), err);
         }
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        const int err = errno;
-        return reject(ErrorFor(err), err);
     }
     lastError = ERROR_SUCCESS;
     return HandleOf(fd);
@@ -337,30 +334,27 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, v
     DWORD sent = 0;
     int err = 0;
     while (sent < toWrite && err == 0) {
-        // Wait for the line to take bytes, but not for ever: a line held stopped (flow control
-        // off, an XOFF with no XON) fails the write instead of freezing the caller.
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd p{fd, POLLOUT, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
-        if (ready < 0) {
-            if (errno != EINTR) err = errno;
-            continue;
-        }
-        if (ready == 0) {
-            err = ETIMEDOUT;
-            break;
-        }
-        if (p.revents & (POLLERR | POLLNVAL)) {
-            err = (p.revents & POLLNVAL) ? EBADF : EIO;
-            break;
-        }
         const ssize_t n = ::write(fd, in + sent, toWrite - sent);
         if (n > 0) {
             sent += static_cast<DWORD>(n);
-        } else if (n == 0) {
+            continue;
+        }
+        if (n == 0) {
             err = EIO;  // a tty that takes nothing would never take the rest either
-        } else if (errno != EINTR && errno != EAGAIN) {
+        } else if (errno == EAGAIN) {
+            // The line is full or held stopped (flow control, an XOFF with no XON): wait for it,
+            // but not for ever, so a stopped line fails the write instead of freezing the caller.
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                err = ETIMEDOUT;
+                break;
+            }
+            pollfd p{fd, POLLOUT, 0};
+            const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+            if (ready < 0 && errno != EINTR) err = errno;
+            if (ready > 0 && (p.revents & POLLNVAL)) err = EBADF;
+        } else if (errno != EINTR) {
             err = errno;
         }
     }

@@ -86,7 +86,9 @@ void TForm1::Timer1Timer() {
                 edit->setText(DisplayText(update.text));
         }
     }
-    Edit1->setText(QString::fromLocal8Bit(LocalTimeOfDayText()));
+    // Rewriting an unchanged text would cost a repaint every tick for nothing.
+    const QString now = QString::fromLocal8Bit(LocalTimeOfDayText());
+    if (Edit1->text() != now) Edit1->setText(now);
 }
 
 void TForm1::Button3Click() {
