@@ -9,14 +9,19 @@ void TLabel::SetCaption(const QString& text) {
     adjustSize();
 }
 
-TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent) {}
+TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent) {
+    // An undo record for every logged line would cost more memory than the line itself.
+    setUndoRedoEnabled(false);
+}
 
 void TMemo::AddLine(const QString& line) {
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
-    if (holdsLines_ || !document()->isEmpty()) cursor.insertBlock();
-    cursor.insertText(line);
+    // The line break and the text go in as one change, which leaves the new line's layout to be
+    // built when it is painted rather than at once.
+    cursor.insertText(holdsLines_ || !document()->isEmpty() ? '\n' + line : line);
     holdsLines_ = true;
+
 }
 
 void TMemo::ClearLines() {
