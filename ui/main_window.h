@@ -61,9 +61,6 @@ class TForm1 : public QWidget, public measure::ChannelStatistics {
     // The edit control a display update names ("Edit2" ...), or nullptr.
     QLineEdit* EditNamed(const std::string& name) const;
 
-    // How many file transfers are running, nested ones included.
-    int TransfersRunning() const { return transfersRunning_; }
-
   public slots:
     void Timer1Timer();
     void Button2Click();
