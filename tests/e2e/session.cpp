@@ -358,11 +358,16 @@ Program::Program(Session& session, Options options)
     : session_(session),
       child_(
           [&] {
-              std::vector<std::string> argv;
-              if (options.asNobody)
-                  argv = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
-              argv.push_back(BinPath("quenby"));
-              return argv;
+              if (!options.asNobody) return std::vector<std::string>{BinPath("quenby")};
+              // A copy in the session's directory: the build tree may lie where only root can
+              // reach it.
+              const std::string copy = session.Dir() + "/quenby-" + options.name;
+              std::error_code ec;
+              std::filesystem::copy_file(BinPath("quenby"), copy,
+                                         std::filesystem::copy_options::overwrite_existing, ec);
+              if (ec || ::chmod(copy.c_str(), 0755) != 0) ADD_FAILURE() << "copy " << copy;
+              return std::vector<std::string>{
+                  "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--", copy};
           }(),
           [&] {
               Env env = session.BaseEnv();
