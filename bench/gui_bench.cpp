@@ -91,7 +91,7 @@ std::size_t LineEnds(const std::string& bytes) {
 // The main window as the program runs it: COM2 opened at construction, shown.
 class Window {
   public:
-    Window() : com2_(2, pty_.SlavePath()), form_(std::make_unique<TForm1>(qApp)) {
+    Window() : com2_("QUENBY_COM2", pty_.SlavePath().c_str()), form_(std::make_unique<TForm1>(qApp)) {
         if (hComm == INVALID_HANDLE_VALUE) Fail("COM2 did not open on " + pty_.SlavePath());
         form_->show();
         if (!QTest::qWaitForWindowExposed(form_.get())) Fail("the window was not exposed");
@@ -106,7 +106,7 @@ class Window {
 
   private:
     PtyPair pty_;
-    ComOverride com2_;
+    ScopedEnv com2_;
     std::unique_ptr<TForm1> form_;
 };
 

@@ -12,9 +12,11 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 
 class PtyPair {
   public:
@@ -67,23 +69,20 @@ class PtyPair {
     std::string slavePath_;
 };
 
-// Points QUENBY_COMn at a device for the lifetime of the object.
-class ComOverride {
+// Sets (or, given nullptr, removes) an environment variable for one scope.
+class ScopedEnv {
   public:
-    ComOverride(int n, const std::string& device) : name_("QUENBY_COM" + std::to_string(n)) {
-        if (const char* old = getenv(name_.c_str())) old_ = old, hadOld_ = true;
-        setenv(name_.c_str(), device.c_str(), 1);
+    ScopedEnv(std::string name, const char* value) : name_(std::move(name)) {
+        if (const char* old = ::getenv(name_.c_str())) old_ = old;
+        value ? ::setenv(name_.c_str(), value, 1) : ::unsetenv(name_.c_str());
     }
-    ~ComOverride() {
-        if (hadOld_)
-            setenv(name_.c_str(), old_.c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
+    ~ScopedEnv() { old_ ? ::setenv(name_.c_str(), old_->c_str(), 1) : ::unsetenv(name_.c_str()); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
 
   private:
-    std::string name_, old_;
-    bool hadOld_ = false;
+    std::string name_;
+    std::optional<std::string> old_;
 };
 
 // Drains a master side on its own thread, so that writes to the port never block on a full

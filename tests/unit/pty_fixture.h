@@ -77,22 +77,6 @@ class Pty : public PtyPair {
     }
 };
 
-// Sets (or, given nullptr, removes) an environment variable for one scope.
-class ScopedEnv {
-  public:
-    ScopedEnv(std::string name, const char* value) : name_(std::move(name)) {
-        if (const char* old = ::getenv(name_.c_str())) old_ = old;
-        value ? ::setenv(name_.c_str(), value, 1) : ::unsetenv(name_.c_str());
-    }
-    ~ScopedEnv() { old_ ? ::setenv(name_.c_str(), old_->c_str(), 1) : ::unsetenv(name_.c_str()); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
-
 // A private directory, removed with everything in it; ctest runs cases in parallel processes.
 class TempDir {
   public:

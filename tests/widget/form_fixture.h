@@ -23,7 +23,8 @@ class FormTest : public ::testing::Test {
             const std::string device = missing_[n - 1]
                                            ? "/nonexistent/quenby-tty" + std::to_string(n)
                                            : ports_[n - 1].SlavePath();
-            overrides_.push_back(std::make_unique<ComOverride>(n, device));
+            overrides_.push_back(
+                std::make_unique<ScopedEnv>("QUENBY_COM" + std::to_string(n), device.c_str()));
         }
         form_ = std::make_unique<TForm1>(qApp);
     }
@@ -42,6 +43,6 @@ class FormTest : public ::testing::Test {
 
     PtyPair ports_[4];
     bool missing_[4] = {false, false, false, false};
-    std::vector<std::unique_ptr<ComOverride>> overrides_;
+    std::vector<std::unique_ptr<ScopedEnv>> overrides_;
     std::unique_ptr<TForm1> form_;
 };
