@@ -21,7 +21,6 @@ void TMemo::AddLine(const QString& line) {
     // built when it is painted rather than at once.
     cursor.insertText(holdsLines_ || !document()->isEmpty() ? '\n' + line : line);
     holdsLines_ = true;
-
 }
 
 void TMemo::ClearLines() {
@@ -33,7 +32,8 @@ QString DisplayText(const std::string& bytes) {
     // A line feed after the bytes makes a lead byte left without its trail byte show as invalid,
     // instead of being held back as the start of a character that never comes.
     const QByteArray raw = QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())) + '\n';
-    QStringDecoder decoder("CP932");
+    // One decoder for every call: the line feed leaves it without a pending character.
+    static QStringDecoder decoder("CP932");
     QString text = decoder.isValid() ? decoder.decode(raw) : QString::fromLatin1(raw);
     if (text.endsWith('\n')) text.chop(1);
     QString shown;

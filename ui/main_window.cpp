@@ -71,8 +71,9 @@ void TForm1::BindHandlers() {
 }
 
 QLineEdit* TForm1::EditNamed(const std::string& name) const {
+    const QLatin1StringView wanted(name.data(), static_cast<qsizetype>(name.size()));
     for (QLineEdit* e : {Edit1, Edit2, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9}) {
-        if (e->objectName().toStdString() == name) return e;
+        if (e->objectName() == wanted) return e;
     }
     return nullptr;
 }
