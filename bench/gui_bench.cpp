@@ -11,56 +11,22 @@
 #include <termios.h>
 
 #include <QApplication>
-#include <QFileDialog>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QTest>
-#include <QTimer>
 
-#include <algorithm>
-#include <chrono>
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <memory>
 
-#include "serial/serial_port.h"
-#include "tests/support/pty_pair.h"
+#include "bench/bench_support.h"
 #include "ui/application.h"
-#include "ui/main_window.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace bench;
 
 constexpr std::size_t kTransferBytes = std::size_t{1} << 20;
 constexpr int kMonitorLines = 100000;
-
-void Emit(const std::string& key, double value) {
-    std::printf("%s %.6g\n", key.c_str(), value);
-    std::fflush(stdout);
-}
-
-[[noreturn]] void Fail(const std::string& message) {
-    std::fprintf(stderr, "quenby-bench: %s\n", message.c_str());
-    std::exit(1);
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-// Nearest-rank percentile.
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const auto rank = static_cast<std::size_t>(std::ceil(p / 100 * static_cast<double>(v.size())));
-    return v[std::clamp<std::size_t>(rank, 1, v.size()) - 1];
-}
 
 // A sample record as the board sends it: 24 bytes and CR LF.
 std::string RecordChunk(int i) {
@@ -69,46 +35,6 @@ std::string RecordChunk(int i) {
                   5000 + (i * 7) % 4000);
     return text;
 }
-
-// An S-record file of exactly `size` bytes, LF line ends.
-std::string SRecordFile(std::size_t size) {
-    std::string file;
-    char line[64];
-    for (unsigned address = 0; file.size() < size; address += 16) {
-        std::snprintf(line, sizeof line, "S113%04X%08X%08X%08X%08X%02X\n", address & 0xFFFF,
-                      address * 2654435761u, address ^ 0x5A5A5A5Au, ~address, address * 40503u,
-                      address & 0xFF);
-        file += line;
-    }
-    file.resize(size);
-    return file;
-}
-
-std::size_t LineEnds(const std::string& bytes) {
-    return static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
-}
-
-// The main window as the program runs it: COM2 opened at construction, shown.
-class Window {
-  public:
-    Window() : com2_("QUENBY_COM2", pty_.SlavePath().c_str()), form_(std::make_unique<TForm1>(qApp)) {
-        if (hComm == INVALID_HANDLE_VALUE) Fail("COM2 did not open on " + pty_.SlavePath());
-        form_->show();
-        if (!QTest::qWaitForWindowExposed(form_.get())) Fail("the window was not exposed");
-    }
-    ~Window() {
-        form_.reset();
-        CloseHandle(hComm);
-        hComm = INVALID_HANDLE_VALUE;
-    }
-    TForm1& F() { return *form_; }
-    PtyPair& Pty() { return pty_; }
-
-  private:
-    PtyPair pty_;
-    ScopedEnv com2_;
-    std::unique_ptr<TForm1> form_;
-};
 
 struct TransferRun {
     double seconds = 0;
@@ -125,20 +51,13 @@ TransferRun RealTransfer(const std::string& path, std::size_t lineBytes) {
     Clock::time_point start, lastTick;
     QObject::connect(w.F().Timer1, &QTimer::timeout, &w.F(), [&] {
         const auto now = Clock::now();
-        if (timing && lastTick != Clock::time_point{})
-            run.tickGapsMs.push_back(
-                std::chrono::duration<double, std::milli>(now - lastTick).count());
+        if (timing && lastTick != Clock::time_point{}) run.tickGapsMs.push_back(Ms(now - lastTick));
         if (timing) lastTick = now;
     });
-    QTimer::singleShot(0, &w.F(), [&] {
-        auto* name = w.F().OpenDialog1->findChild<QLineEdit*>("fileNameEdit");
-        if (name == nullptr) Fail("no file name box in the dialog");
-        name->setText(QString::fromStdString(path));
-        static_cast<QDialog*>(w.F().OpenDialog1)->accept();
+    ClickFileTrans(w.F(), path, [&] {
         start = Clock::now();
         timing = true;
     });
-    w.F().Button2->click();
     run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     timing = false;
     if (far.WaitFor(lineBytes, 30000).size() != lineBytes) Fail("the transfer lost bytes");
@@ -179,7 +98,7 @@ void MeasureTransfers() {
     std::vector<double> bare, real, gaps;
     for (int i = 0; i < runs; ++i) {
         bare.push_back(BareLoop(bytes));
-        TransferRun run = RealTransfer(path, bytes.size() + LineEnds(bytes));
+        TransferRun run = RealTransfer(path, LineBytes(bytes));
         real.push_back(run.seconds);
         gaps.insert(gaps.end(), run.tickGapsMs.begin(), run.tickGapsMs.end());
         std::fprintf(stderr, "transfer %d: bare %.3f s, real %.3f s, %zu tick intervals\n", i + 1,

@@ -1,0 +1,374 @@
+// quenby-bench-line: a file transfer through the real FileTrans handler (offscreen) against a far
+// end that takes bytes at the rate the program set on the line, as a UART would: 11,520 B/s on
+// COM2 at 115200, and 3,840 B/s on COM3 at 38400, selected with its button. Prints "key value"
+// lines, for each rate R (11520, 3840):
+//   line_R_utilisation    bytes delivered / (R x time from the first byte to the last)
+//   line_R_tick_*_ms      Timer1 intervals while the handler ran
+//   line_R_answer_*_ms    delay of an event posted to the window every few ms from another thread
+//   line_R_cpu_pct        the main thread's processor time over the handler's run, % of one core
+// and the same answer time and processor time of the idle window just before, for comparison.
+// Each rate runs twice: with the answer probe, and without it for the processor time.
+// QUENBY_BENCH_LINE_SCALE scales both file sizes (default 1: 120,000 and 40,000 bytes).
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <termios.h>
+
+#include <QApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "bench/bench_support.h"
+#include "ui/application.h"
+
+namespace {
+
+using namespace bench;
+
+// The line's far end: a thread that reads the pseudo-terminal's master in 1 ms steps, taking no
+// more than the line's rate would carry. While it keeps finding bytes the line counts as busy and
+// its allowance grows with the clock (a late wake-up loses nothing); once it finds the queue
+// empty the line has gone idle, and the next step may take at most one step's worth.
+class LineFarEnd {
+  public:
+    // Reads the rate from the line's settings: on a pseudo-terminal the master reports the
+    // slave's, as the program set them.
+    explicit LineFarEnd(int master) : master_(master) {
+        termios t{};
+        if (::tcgetattr(master, &t) != 0) Fail("cannot read the line's settings");
+        bytesPerSecond_ = BitsPerSecond(::cfgetospeed(&t)) / 10.0;  // 8N1: 10 bits a byte
+        if (::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK) != 0)
+            Fail("cannot make the master non-blocking");
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~LineFarEnd() {
+        stop_ = true;
+        thread_.join();
+    }
+
+    double BytesPerSecond() const { return bytesPerSecond_; }
+
+    struct Totals {
+        std::size_t bytes = 0;
+        std::size_t firstRead = 0;  // bytes the first read took: they left before `first`
+        Clock::time_point first, last;
+        double longestIdleMs = 0;  // longest stretch between the first and last byte with none
+    };
+    Totals Get() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return totals_;
+    }
+    // Waits until `count` bytes have come or `timeoutMs` passed.
+    std::size_t WaitFor(std::size_t count, int timeoutMs) {
+        const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (Get().bytes < count && Clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return Get().bytes;
+    }
+
+  private:
+    static double BitsPerSecond(speed_t speed) {
+        switch (speed) {
+            case B9600:
+                return 9600;
+            case B19200:
+                return 19200;
+            case B38400:
+                return 38400;
+            case B57600:
+                return 57600;
+            case B115200:
+                return 115200;
+            default:
+                Fail("the line runs at a rate this far end does not know");
+        }
+    }
+
+    void Run() {
+        constexpr auto kStep = std::chrono::milliseconds(1);
+        const double stepBytes = bytesPerSecond_ * std::chrono::duration<double>(kStep).count();
+        char buf[65536];
+        double allowance = 0;
+        bool idle = true;
+        Clock::time_point previous = Clock::now(), idleSince = previous;
+        while (!stop_) {
+            std::this_thread::sleep_for(kStep);
+            const auto now = Clock::now();
+            const double earned =
+                bytesPerSecond_ * std::chrono::duration<double>(now - previous).count();
+            previous = now;
+            allowance = idle ? std::min(earned, stepBytes) : allowance + earned;
+            const auto wanted = std::min(static_cast<std::size_t>(allowance), sizeof buf);
+            if (wanted == 0) continue;
+            const ssize_t n = ::read(master_, buf, wanted);
+            const std::size_t got = n > 0 ? static_cast<std::size_t>(n) : 0;
+            if (got > 0) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (totals_.bytes == 0) {
+                    totals_.first = now;
+                    totals_.firstRead = got;
+                } else if (idle) {
+                    totals_.longestIdleMs = std::max(totals_.longestIdleMs, Ms(now - idleSince));
+                }
+                totals_.bytes += got;
+                totals_.last = now;
+            }
+            allowance -= static_cast<double>(got);
+            if (got < wanted) {
+                if (!idle || got > 0) idleSince = now;  // the queue ran empty at this read
+                idle = true;
+                allowance = 0;
+            } else {
+                idle = false;
+            }
+        }
+    }
+
+    int master_;
+    double bytesPerSecond_ = 0;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    Totals totals_;
+    std::thread thread_;
+};
+
+// The window's answer time: a thread posts a stamped event to the window every few milliseconds;
+// a filter on the window takes the delay when the window gets it.
+class AnswerProbe : public QObject {
+  public:
+    struct Sample {
+        Clock::time_point posted;
+        double delayMs;
+    };
+
+    explicit AnswerProbe(QWidget* window) : window_(window) {
+        window_->installEventFilter(this);
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                QCoreApplication::postEvent(window_, new Stamp(Clock::now()));
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+    }
+    ~AnswerProbe() override {
+        Stop();
+        window_->removeEventFilter(this);
+    }
+    void Stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+    // Delays of the events posted within [from, to].
+    std::vector<double> Between(Clock::time_point from, Clock::time_point to) const {
+        std::vector<double> delays;
+        for (const Sample& s : samples_) {
+            if (s.posted >= from && s.posted <= to) delays.push_back(s.delayMs);
+        }
+        return delays;
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != kStampType) return QObject::eventFilter(watched, event);
+        const auto posted = static_cast<Stamp*>(event)->posted;
+        samples_.push_back({posted, Ms(Clock::now() - posted)});
+        return true;
+    }
+
+  private:
+    static inline const auto kStampType = static_cast<QEvent::Type>(QEvent::registerEventType());
+    struct Stamp : QEvent {
+        explicit Stamp(Clock::time_point at) : QEvent(kStampType), posted(at) {}
+        Clock::time_point posted;
+    };
+
+    QWidget* window_;
+    std::vector<Sample> samples_;  // main thread only
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Runs the event loop as the program does between events (QTest::qWait sleeps between rounds).
+void RunEventLoop(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The calling (main) thread's processor time, user and system.
+double ThreadCpuSeconds() {
+    rusage u{};
+    if (::getrusage(RUSAGE_THREAD, &u) != 0) Fail("getrusage failed");
+    auto seconds = [](timeval t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(u.ru_utime) + seconds(u.ru_stime);
+}
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+struct LineRun {
+    LineFarEnd::Totals far;
+    double bytesPerSecond = 0;
+    Clock::time_point start, end;  // the dialog's accept and the handler's return
+    std::vector<double> ticksMs;
+    std::vector<double> answersMs, idleAnswersMs;  // with the probe only
+    double cpuSeconds = 0, idleCpuSeconds = 0, idleSeconds = 0;
+};
+
+// One transfer of the file at `path` (`lineBytes` on the line) on the port the window has open,
+// whose far end is `line`'s master, after 2 s of the idle window for comparison. With `probe`,
+// the window's answer time is taken too; its events cost the window processor time of their own,
+// so the processor time is taken from a run without it.
+LineRun Transfer(Window& w, PtyPair& line, const std::string& path, std::size_t lineBytes,
+                 double expectedBytesPerSecond, bool probe) {
+    TForm1& f = w.F();
+    LineRun run;
+    LineFarEnd far(line.Master());
+    run.bytesPerSecond = far.BytesPerSecond();
+    if (run.bytesPerSecond != expectedBytesPerSecond)
+        Fail("the line runs at " + std::to_string(run.bytesPerSecond) + " B/s");
+    std::optional<AnswerProbe> answers;
+    if (probe) answers.emplace(&f);
+
+    const auto idleStart = Clock::now();
+    const double idleCpu0 = ThreadCpuSeconds();
+    RunEventLoop(2000);
+    run.idleCpuSeconds = ThreadCpuSeconds() - idleCpu0;
+    const auto idleEnd = Clock::now();
+    run.idleSeconds = Seconds(idleEnd - idleStart);
+
+    bool timing = false;
+    Clock::time_point lastTick;
+    QObject::connect(f.Timer1, &QTimer::timeout, &f, [&] {
+        const auto now = Clock::now();
+        if (timing && lastTick != Clock::time_point{}) run.ticksMs.push_back(Ms(now - lastTick));
+        if (timing) lastTick = now;
+    });
+    double cpu0 = 0;
+    ClickFileTrans(f, path, [&] {
+        run.start = Clock::now();
+        cpu0 = ThreadCpuSeconds();
+        timing = true;
+    });
+    run.cpuSeconds = ThreadCpuSeconds() - cpu0;
+    run.end = Clock::now();
+    timing = false;
+    if (f.Label3->text() != QString::fromUtf8("ファイル転送終了しました"))
+        Fail("the transfer ended with \"" + f.Label3->text().toStdString() + "\"");
+    if (answers) {
+        answers->Stop();
+        RunEventLoop(100);  // the events still queued reach the window
+        run.answersMs = answers->Between(run.start, run.end);
+        run.idleAnswersMs = answers->Between(idleStart, idleEnd);
+    }
+    const int drainMs =
+        static_cast<int>(static_cast<double>(lineBytes) / run.bytesPerSecond * 1000);
+    if (far.WaitFor(lineBytes, drainMs + 10000) != lineBytes) Fail("the far end lost bytes");
+    run.far = far.Get();
+    return run;
+}
+
+// The rows for one rate, from a run with the answer probe and one without.
+void Report(const std::string& key, std::size_t fileBytes, std::size_t lineBytes,
+            const LineRun& probed, const LineRun& quiet) {
+    const LineFarEnd::Totals& t = probed.far;
+    const double span = Seconds(t.last - t.first);
+    const double handler = Seconds(probed.end - probed.start);
+    Emit(key + "_Bps", probed.bytesPerSecond);
+    Emit(key + "_file_bytes", static_cast<double>(fileBytes));
+    Emit(key + "_line_bytes", static_cast<double>(lineBytes));
+    Emit(key + "_span_s", span);
+    Emit(key + "_utilisation",
+         static_cast<double>(t.bytes - t.firstRead) / (probed.bytesPerSecond * span));
+    Emit(key + "_idle_max_ms", t.longestIdleMs);
+    Emit(key + "_handler_s", handler);
+    // How much line time was still to run when the handler reported the end.
+    Emit(key + "_after_end_s", Seconds(t.last - probed.end));
+    Emit(key + "_tick_p50_ms", Percentile(probed.ticksMs, 50));
+    Emit(key + "_tick_p99_ms", Percentile(probed.ticksMs, 99));
+    Emit(key + "_tick_max_ms", Percentile(probed.ticksMs, 100));
+    Emit(key + "_tick_count", static_cast<double>(probed.ticksMs.size()));
+    Emit(key + "_answer_p50_ms", Percentile(probed.answersMs, 50));
+    Emit(key + "_answer_p99_ms", Percentile(probed.answersMs, 99));
+    Emit(key + "_answer_max_ms", Percentile(probed.answersMs, 100));
+    Emit(key + "_answer_count", static_cast<double>(probed.answersMs.size()));
+    Emit(key + "_answer_idle_p99_ms", Percentile(probed.idleAnswersMs, 99));
+    const double quietHandler = Seconds(quiet.end - quiet.start);
+    Emit(key + "_cpu_pct", 100 * quiet.cpuSeconds / quietHandler);
+    Emit(key + "_cpu_idle_pct", 100 * quiet.idleCpuSeconds / quiet.idleSeconds);
+    Emit(key + "_cpu_probed_pct", 100 * probed.cpuSeconds / handler);
+    std::fprintf(stderr,
+                 "%s: %zu bytes over %.2f s at the far end, handler %.2f s, %zu ticks, tick p99 "
+                 "%.1f ms, answer p99 %.2f ms, cpu %.2f%% (%.2f%% with the probe)\n",
+                 key.c_str(), t.bytes, span, handler, probed.ticksMs.size(),
+                 Percentile(probed.ticksMs, 99), Percentile(probed.answersMs, 99),
+                 100 * quiet.cpuSeconds / quietHandler, 100 * probed.cpuSeconds / handler);
+}
+
+// A window with COM3 selected with its button (the program sets 38400), its far end `com3`.
+struct Com3Window {
+    Com3Window() {
+        ScopedEnv env("QUENBY_COM3", com3.SlavePath().c_str());
+        w.F().RadioButton1->click();
+        if (!w.F().RadioButton1->isChecked() || hComm == INVALID_HANDLE_VALUE)
+            Fail("COM3 did not open on " + com3.SlavePath());
+    }
+    Window w;
+    PtyPair com3;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    TApplication app(argc, argv);
+    const char* scaleText = std::getenv("QUENBY_BENCH_LINE_SCALE");
+    const double scale = scaleText ? std::atof(scaleText) : 1.0;
+
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("quenby-bench-line-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    struct Cleanup {
+        std::filesystem::path dir;
+        ~Cleanup() { std::filesystem::remove_all(dir); }
+    } cleanup{dir};
+    auto write = [&](const std::string& name, std::size_t size) {
+        const std::string file = SRecordFile(size);
+        const std::string path = (dir / name).string();
+        std::ofstream(path, std::ios::binary) << file;
+        return std::pair{path, file};
+    };
+
+    {  // COM2, opened at start-up at 115200
+        const auto [path, file] = write("com2.s", static_cast<std::size_t>(120000 * scale));
+        const std::size_t lineBytes = LineBytes(file);
+        LineRun runs[2];
+        for (const bool probe : {true, false}) {
+            Window w;
+            runs[probe ? 0 : 1] = Transfer(w, w.Pty(), path, lineBytes, 11520, probe);
+        }
+        Report("line_11520", file.size(), lineBytes, runs[0], runs[1]);
+    }
+    {  // COM3 at 38400
+        const auto [path, file] = write("com3.s", static_cast<std::size_t>(40000 * scale));
+        const std::size_t lineBytes = LineBytes(file);
+        LineRun runs[2];
+        for (const bool probe : {true, false}) {
+            Com3Window c;
+            runs[probe ? 0 : 1] = Transfer(c.w, c.com3, path, lineBytes, 3840, probe);
+        }
+        Report("line_3840", file.size(), lineBytes, runs[0], runs[1]);
+    }
+    return 0;
+}
