@@ -56,8 +56,8 @@ probe="$bin/quenby-bench-xprobe"
 bare=("$bin/quenby-bench-bare-window")
 program=("$bin/quenby")
 
-"$probe" startup quenby-bench-bare-window -- "${bare[@]}" >/dev/null 2>&1
-"$probe" startup Quenby -- "${program[@]}" >/dev/null 2>&1
+"$probe" startup quenby-bench-bare-window -- "${bare[@]}" >/dev/null
+"$probe" startup Quenby -- "${program[@]}" >/dev/null
 for _ in $(seq "$startups"); do
     "$probe" startup quenby-bench-bare-window -- "${bare[@]}" 2>/dev/null >>"$work/bare.ms"
     "$probe" startup Quenby -- "${program[@]}" 2>/dev/null >>"$work/program.ms"

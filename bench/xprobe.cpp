@@ -115,7 +115,12 @@ int main(int argc, char** argv) {
         Die("usage: startup TITLE -- PROGRAM... | idle SECONDS TITLE -- PROGRAM...");
     const std::string title = args[dash - 1];
 
+    // On a machine busy with other X servers a connection is now and then refused; try again.
     Display* display = XOpenDisplay(nullptr);
+    for (int i = 0; display == nullptr && i < 50; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        display = XOpenDisplay(nullptr);
+    }
     if (display == nullptr) Die("cannot open the display");
     XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
     XSync(display, False);
