@@ -100,9 +100,9 @@ struct COMSTAT {
 HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, void* securityAttributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 
-// Fills the whole record from the driver's current settings: rate, character size, parity,
-// stop bits, RTS/CTS and XON/XOFF flow control with their characters; fBinary is always 1, DTR
-// reads as enabled, every other field as 0. Changes nothing on the line.
+// Fills the whole record from the driver's current settings: rate, character size, parity and its
+// check, stop bits, RTS/CTS and XON/XOFF flow control with their characters; fBinary is always 1,
+// DTR reads as enabled, every other field as 0. Changes nothing on the line.
 // On failure: the record is left exactly as it was.
 BOOL GetCommState(HANDLE file, DCB* dcb);
 
@@ -132,9 +132,9 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overla
 
 // Writes every byte, in order, synchronously: it returns once the driver has taken them all.
 // While the line is full it retries after sleeps of about a millisecond. Where the driver reports
-// its output queue (UARTs, USB adapters) it keeps no more than line_pacing::kQueuedLineTime of
-// line time queued at the line's rate; where it does not (a pseudo-terminal), the driver's buffer
-// is the limit.
+// its output queue (UARTs, USB adapters) it keeps no more than line_pacing::kQueuedLineTime
+// (platform/line_pacing.h, 50 ms) of line time queued at the line's rate; where it does not (a
+// pseudo-terminal reports 0 whatever it holds), the driver's buffer is the limit.
 // On failure: a line that takes nothing for kWriteTimeout (held stopped by flow control) fails
 // with ERROR_GEN_FAILURE and errno ETIMEDOUT; a hung-up line fails at once. *written then says
 // how many bytes the driver took before the failure; they are not taken back.
@@ -142,13 +142,13 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, v
 
 // What WriteFile does in one step, for callers that wait in their own way: hands the driver as
 // many bytes as the line takes at once, within the same queue limit, and never waits. TRUE with
-// *written 0 means the line is full. Not part of the Windows interface.
+// *written 0 means the line is full or its queue at the limit. Not part of the Windows interface.
 // On failure: as WriteFile, without the time-out.
 BOOL WriteFileNow(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written);
 
 // Closes a port, never waiting long: it gives queued output its line time to leave, at most
-// line_pacing::kCloseWait, then drops what is still queued, so the close itself has nothing to
-// drain. A port opened for this process alone is released to every other opener.
+// line_pacing::kCloseWait (100 ms), then drops what is still queued, so the close itself has
+// nothing to drain. A port opened for this process alone is released to every other opener.
 // On failure: only a handle that names no descriptor fails; the handle is unusable afterwards
 // either way.
 BOOL CloseHandle(HANDLE object);
