@@ -205,12 +205,17 @@ void RunEventLoop(int ms) {
     loop.exec();
 }
 
-// The calling (main) thread's processor time, user and system.
-double ThreadCpuSeconds() {
+// The calling (main) thread's processor time, user and system, and how often it gave up the
+// processor (a sleep or a wait: each costs a switch away and back).
+struct ThreadUsage {
+    double cpuSeconds = 0;
+    double waits = 0;
+};
+ThreadUsage ThreadUsageNow() {
     rusage u{};
     if (::getrusage(RUSAGE_THREAD, &u) != 0) Fail("getrusage failed");
     auto seconds = [](timeval t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(u.ru_utime) + seconds(u.ru_stime);
+    return {seconds(u.ru_utime) + seconds(u.ru_stime), static_cast<double>(u.ru_nvcsw)};
 }
 
 double Seconds(Clock::duration d) {
@@ -224,6 +229,7 @@ struct LineRun {
     std::vector<double> ticksMs;
     std::vector<double> answersMs, idleAnswersMs;  // with the probe only
     double cpuSeconds = 0, idleCpuSeconds = 0, idleSeconds = 0;
+    double waits = 0;  // the main thread's voluntary context switches during the transfer
 };
 
 // One transfer of the file at `path` (`lineBytes` on the line) on the port the window has open,
@@ -242,9 +248,9 @@ LineRun Transfer(Window& w, PtyPair& line, const std::string& path, std::size_t 
     if (probe) answers.emplace(&f);
 
     const auto idleStart = Clock::now();
-    const double idleCpu0 = ThreadCpuSeconds();
+    const double idleCpu0 = ThreadUsageNow().cpuSeconds;
     RunEventLoop(2000);
-    run.idleCpuSeconds = ThreadCpuSeconds() - idleCpu0;
+    run.idleCpuSeconds = ThreadUsageNow().cpuSeconds - idleCpu0;
     const auto idleEnd = Clock::now();
     run.idleSeconds = Seconds(idleEnd - idleStart);
 
@@ -255,13 +261,15 @@ LineRun Transfer(Window& w, PtyPair& line, const std::string& path, std::size_t 
         if (timing && lastTick != Clock::time_point{}) run.ticksMs.push_back(Ms(now - lastTick));
         if (timing) lastTick = now;
     });
-    double cpu0 = 0;
+    ThreadUsage usage0;
     ClickFileTrans(f, path, [&] {
         run.start = Clock::now();
-        cpu0 = ThreadCpuSeconds();
+        usage0 = ThreadUsageNow();
         timing = true;
     });
-    run.cpuSeconds = ThreadCpuSeconds() - cpu0;
+    const ThreadUsage usage1 = ThreadUsageNow();
+    run.cpuSeconds = usage1.cpuSeconds - usage0.cpuSeconds;
+    run.waits = usage1.waits - usage0.waits;
     run.end = Clock::now();
     timing = false;
     if (f.Label3->text() != QString::fromUtf8("ファイル転送終了しました"))
@@ -308,12 +316,14 @@ void Report(const std::string& key, std::size_t fileBytes, std::size_t lineBytes
     Emit(key + "_cpu_pct", 100 * quiet.cpuSeconds / quietHandler);
     Emit(key + "_cpu_idle_pct", 100 * quiet.idleCpuSeconds / quiet.idleSeconds);
     Emit(key + "_cpu_probed_pct", 100 * probed.cpuSeconds / handler);
+    Emit(key + "_waits_per_s", quiet.waits / quietHandler);
     std::fprintf(stderr,
                  "%s: %zu bytes over %.2f s at the far end, handler %.2f s, %zu ticks, tick p99 "
-                 "%.1f ms, answer p99 %.2f ms, cpu %.2f%% (%.2f%% with the probe)\n",
+                 "%.1f ms, answer p99 %.2f ms, cpu %.2f%% (%.2f%% with the probe), %.0f waits/s\n",
                  key.c_str(), t.bytes, span, handler, probed.ticksMs.size(),
                  Percentile(probed.ticksMs, 99), Percentile(probed.answersMs, 99),
-                 100 * quiet.cpuSeconds / quietHandler, 100 * probed.cpuSeconds / handler);
+                 100 * quiet.cpuSeconds / quietHandler, 100 * probed.cpuSeconds / handler,
+                 quiet.waits / quietHandler);
 }
 
 // A window with COM3 selected with its button (the program sets 38400), its far end `com3`.

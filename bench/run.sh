@@ -134,7 +134,7 @@ END {
     }
     for (i = 1; i <= n; i++) {
         r = rates[i]; k = "line_" r "_"
-        printf "| 10%s | main thread'"'"'s CPU during the %s B/s transfer (a run without the answer probe; far end not counted) | %.2f%% of one core (%.2f%% with the probe) | the idle window just before: %.2f%% | <= 5%% | %s |\n", \
-            tag[i], rate[r], v[k "cpu_pct"], v[k "cpu_probed_pct"], v[k "cpu_idle_pct"], ok(v[k "cpu_pct"] <= 5)
+        printf "| 10%s | main thread'"'"'s CPU during the %s B/s transfer (a run without the answer probe; far end not counted) | %.2f%% of one core (%.2f%% with the probe); %.0f sleeps or waits a second | the idle window just before: %.2f%% | <= 5%% | %s |\n", \
+            tag[i], rate[r], v[k "cpu_pct"], v[k "cpu_probed_pct"], v[k "waits_per_s"], v[k "cpu_idle_pct"], ok(v[k "cpu_pct"] <= 5)
     }
 }' "$work/gui.txt"
