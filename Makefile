@@ -5,7 +5,7 @@ ASAN_BUILD := build-asan
 JOBS ?= $(shell nproc)
 CTEST_FLAGS := --output-on-failure --timeout 600 -j $(JOBS)
 
-.PHONY: demo bench fuzz deps build build-asan test test-plain test-asan
+.PHONY: demo bench fuzz deps build build-asan test test-plain test-asan package
 
 demo: build
 	bash scripts/demo.sh
@@ -36,3 +36,10 @@ test-asan: build-asan
 		ctest --test-dir $(ASAN_BUILD) $(CTEST_FLAGS)
 
 test: test-plain test-asan
+
+# The Debian package from the release build, checked by lintian (which fails on any error).
+package: deps
+	$(MAKE) build
+	rm -f $(BUILD)/quenby_*.deb
+	cd $(BUILD) && cpack -G DEB
+	lintian --fail-on error --display-info $(BUILD)/quenby_*.deb
