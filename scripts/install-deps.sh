@@ -11,7 +11,7 @@ packages=(
     xvfb xdotool x11-utils imagemagick libxcb1-dev libx11-dev
     clang libclang-rt-14-dev
     util-linux procps
-    dpkg-dev file fakeroot lintian
+    dpkg-dev file lintian
 )
 
 missing=()
