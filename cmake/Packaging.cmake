@@ -1,5 +1,5 @@
 # The Debian package: `make package` (cpack -G DEB in the build directory) writes
-# quenby_<version>_<arch>.deb next to the build. It holds what the install rules install: the
+# quenby_<version>_<arch>.deb into the build directory. It holds what the install rules install: the
 # program, its desktop entry, its icon, and from here its man page, copyright and changelog.
 # Depends is computed from the binaries by dpkg-shlibdeps.
 include(GNUInstallDirs)
@@ -21,10 +21,8 @@ add_custom_target(quenby-package-files ALL
     DEPENDS ${QUENBY_GZ_DIR}/quenby.1.gz ${QUENBY_GZ_DIR}/changelog.gz)
 
 install(FILES ${QUENBY_GZ_DIR}/quenby.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES packaging/copyright ${QUENBY_GZ_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
-
-set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
-    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+install(FILES packaging/copyright ${QUENBY_GZ_DIR}/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quenby)

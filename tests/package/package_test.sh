@@ -24,7 +24,8 @@ fail() {
 show_log() { sed 's/^/  | /' "$1" >&2; }
 
 # Pack. -B keeps the build directory's own package and staging area untouched.
-if ! "$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1; then
+if ! "$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" \
+    >"$work/cpack.log" 2>&1; then
     show_log "$work/cpack.log"
     fail "cpack failed"
 fi
@@ -47,25 +48,27 @@ $actual
 expected:
 $expected"
 
-[ -x "$root/usr/bin/quenby" ] || fail "usr/bin/quenby is not executable"
-file -b "$root/usr/bin/quenby" | grep -q 'ELF.*, stripped' || fail "usr/bin/quenby is not a stripped ELF program"
-grep -qx 'Exec=quenby' "$root/usr/share/applications/quenby.desktop" || fail "desktop entry does not run quenby"
-grep -qx 'Icon=quenby' "$root/usr/share/applications/quenby.desktop" || fail "desktop entry does not name the icon"
+program=$root/usr/bin/quenby
+desktop=$root/usr/share/applications/quenby.desktop
+[ -x "$program" ] || fail "usr/bin/quenby is not executable"
+file -b "$program" | grep -q 'ELF.*, stripped' || fail "usr/bin/quenby is not a stripped ELF program"
+grep -qx 'Exec=quenby' "$desktop" || fail "desktop entry does not run quenby"
+grep -qx 'Icon=quenby' "$desktop" || fail "desktop entry does not name the icon"
 file -b "$root/usr/share/icons/hicolor/32x32/apps/quenby.png" | grep -q '^PNG image data, 32 x 32' ||
     fail "the icon is not a 32x32 PNG"
-grep -q 'Copyright' "$root/usr/share/doc/quenby/copyright" || fail "copyright file states no copyright"
+grep -q 'Copyright' "$root/usr/share/doc/quenby/copyright" || fail "copyright file states none"
 
 # The man page: gzip without a time stamp, renders without a warning, covers what it must.
 man_gz=$root/usr/share/man/man1/quenby.1.gz
 gzip -t "$man_gz" || fail "man page is not valid gzip"
 [ "$(od -An -tu4 -j4 -N4 "$man_gz" | tr -d ' ')" = 0 ] || fail "man page gzip has a time stamp"
-LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$man_gz" >"$work/man.txt" 2>"$work/man.err" ||
-    fail "man cannot render the page"
+LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$man_gz" \
+    >"$work/man.txt" 2>"$work/man.err" || fail "man cannot render the page"
 [ ! -s "$work/man.err" ] || { show_log "$work/man.err"; fail "man page has warnings"; }
 for text in QUENBY_COM1 QUENBY_COM4 dialout /dev/ttyS0 /dev/ttyS3 38400 115200 \
-    を開けませんでした を開きました ファイル転送中です ファイル転送終了しました \
-    ファイル転送に失敗しました ファイルを開けませんでした 0x55データ送信 0xAAデータ送信 \
-    0x55データ送信失敗 0xAAデータ送信失敗; do
+    を開けませんでした を開きました ファイル転送中です \
+    ファイル転送終了しました ファイル転送に失敗しました ファイルを開けませんでした \
+    0x55データ送信 0xAAデータ送信 0x55データ送信失敗 0xAAデータ送信失敗; do
     grep -qF -- "$text" "$work/man.txt" || fail "man page does not mention $text"
 done
 
@@ -89,11 +92,14 @@ export DISPLAY=":$(head -n 1 "$work/display")" QT_QPA_PLATFORM=xcb XDG_RUNTIME_D
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/board.out" ] && break; sleep 0.05; done
 tty=$(head -n 1 "$work/board.out")
-[ -c "$tty" ] || { show_log "$work/board.err"; fail "the simulated board printed no pseudo-terminal"; }
+if [ ! -c "$tty" ]; then
+    show_log "$work/board.err"
+    fail "the simulated board printed no pseudo-terminal"
+fi
 
 mkdir "$work/cwd"
 (cd "$work/cwd" && QUENBY_COM1="$tty" QUENBY_COM2="$tty" QUENBY_COM3="$tty" QUENBY_COM4="$tty" \
-    exec "$root/usr/bin/quenby") >"$work/quenby.out" 2>"$work/quenby.err" &
+    exec "$program") >"$work/quenby.out" 2>"$work/quenby.err" &
 app=$!
 pids+=("$app")
 if ! window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Quenby $' | head -n 1) ||
@@ -108,8 +114,15 @@ fi
 
 "$bin/quenby-close-window" "$window" || fail "could not ask the window to close"
 for _ in $(seq 200); do kill -0 "$app" 2>/dev/null || break; sleep 0.05; done
-kill -0 "$app" 2>/dev/null && { show_log "$work/quenby.err"; fail "the program did not end within 10 s of the close"; }
+if kill -0 "$app" 2>/dev/null; then
+    show_log "$work/quenby.err"
+    fail "the program did not end within 10 s of the close"
+fi
 status=0
 wait "$app" || status=$?
-[ "$status" -eq 0 ] || { show_log "$work/quenby.err"; fail "the program ended with status $status"; }
-echo "package_test: $(basename "$deb") holds its 6 files, Depends: $depends; its program opened and closed its window"
+if [ "$status" -ne 0 ]; then
+    show_log "$work/quenby.err"
+    fail "the program ended with status $status"
+fi
+echo "package_test: $(basename "$deb") holds its files; Depends: $depends"
+echo "package_test: the unpacked program opened its window and ended with status 0 on close"
