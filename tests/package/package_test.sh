@@ -51,11 +51,11 @@ $expected"
 program=$root/usr/bin/quenby
 desktop=$root/usr/share/applications/quenby.desktop
 [ -x "$program" ] || fail "usr/bin/quenby is not executable"
-file -b "$program" | grep -q 'ELF.*, stripped' || fail "usr/bin/quenby is not a stripped ELF program"
+file -b "$program" | grep -q 'ELF.*, stripped' || fail "usr/bin/quenby is not a stripped program"
 grep -qx 'Exec=quenby' "$desktop" || fail "desktop entry does not run quenby"
 grep -qx 'Icon=quenby' "$desktop" || fail "desktop entry does not name the icon"
-file -b "$root/usr/share/icons/hicolor/32x32/apps/quenby.png" | grep -q '^PNG image data, 32 x 32' ||
-    fail "the icon is not a 32x32 PNG"
+icon=$root/usr/share/icons/hicolor/32x32/apps/quenby.png
+file -b "$icon" | grep -q '^PNG image data, 32 x 32' || fail "the icon is not a 32x32 PNG"
 grep -q 'Copyright' "$root/usr/share/doc/quenby/copyright" || fail "copyright file states none"
 
 # The man page: gzip without a time stamp, renders without a warning, covers what it must.
