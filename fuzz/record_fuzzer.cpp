@@ -71,7 +71,8 @@ void ModelChannel(const ChannelModel& ch, const std::string& field,
         *ch.min = *ch.value;
         updates.push_back({{Role::Minimum, ch.channel}, field});
     }
-    updates.push_back({{Role::Difference, ch.channel}, std::to_string(std::int64_t{*ch.max} - *ch.min)});
+    updates.push_back(
+        {{Role::Difference, ch.channel}, std::to_string(std::int64_t{*ch.max} - *ch.min)});
 }
 
 std::vector<DisplayUpdate> ModelRecord(ChannelStatistics& s, const Bytes& b) {

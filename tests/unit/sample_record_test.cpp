@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+using measure::Channel;
 using measure::ChannelStatistics;
 using measure::Chunk;
-using measure::Channel;
 using measure::Display;
 using measure::DisplayUpdate;
 using measure::Role;
@@ -240,7 +240,8 @@ TEST(ProcessRecord, ResetTouchesOnlyItsChannelAndNoDisplay) {
 
 TEST(ProcessRecord, ZeroBytesShortenTextsButDoNotHideTheRecord) {
     ChannelStatistics s;
-    // A 0 ahead of the tag: the last record display gets the empty chunk text; a 0 inside a field ends it.
+    // A 0 ahead of the tag: the last record display gets the empty chunk text; a 0 inside a field
+    // ends it.
     RxFixture rx(Bytes({0}) + "ad0:" + Bytes({'0', '0', '4', '2', 0, '9', '9', '9'}) +
                  "ad1:" + "00000007");
     const auto updates = measure::ProcessRecord(s, rx.chunk());
