@@ -154,8 +154,23 @@ TEST_F(FormTest, StartsWithResetChannelsAndUntouchedDisplays) {
     EXPECT_EQ(F().ad1Min, 99999999);
     EXPECT_EQ(F().ad0Value, 0);
     EXPECT_EQ(F().ad1Value, 0);
-    for (const char* name : {"Edit2", "Edit4", "Edit5", "Edit6", "Edit7", "Edit8", "Edit9"})
-        EXPECT_EQ(F().EditNamed(name)->text(), name);
+    // Each display's edit control, which starts with its own name as text.
+    using measure::Channel;
+    using measure::Role;
+    const std::pair<measure::Display, const char*> displays[] = {
+        {measure::kLastRecordDisplay, "Edit4"},
+        {{Role::Maximum, Channel::Ch0}, "Edit2"},
+        {{Role::Minimum, Channel::Ch0}, "Edit5"},
+        {{Role::Difference, Channel::Ch0}, "Edit6"},
+        {{Role::Maximum, Channel::Ch1}, "Edit7"},
+        {{Role::Minimum, Channel::Ch1}, "Edit8"},
+        {{Role::Difference, Channel::Ch1}, "Edit9"},
+    };
+    for (const auto& [display, name] : displays) {
+        ASSERT_NE(F().EditFor(display), nullptr) << display;
+        EXPECT_EQ(F().EditFor(display)->objectName(), name) << display;
+        EXPECT_EQ(F().EditFor(display)->text(), name);
+    }
     EXPECT_EQ(F().Memo1->document()->blockCount(), 1);
     EXPECT_TRUE(F().Memo1->toPlainText().isEmpty());
     EXPECT_TRUE(F().Edit1->text().isEmpty());
