@@ -278,11 +278,7 @@ const WireCase kWireCases[] = {
 };
 
 TEST_P(WireInput, ConsumedWhileTheProgramStaysResponsive) {
-    Line line;
-    Attach(2, line.Slave());
-    Program p(*this);
-    ASSERT_NE(p.Window(), 0u);
-    ASSERT_TRUE(p.WaitOpen(line.Slave()));
+    auto [line, p] = Start();
     GetParam().feed(line, p);
     EXPECT_TRUE(line.WaitDrained(300s)) << line.Queued() << " bytes still queued";
     ASSERT_TRUE(p.Running());
@@ -299,10 +295,7 @@ INSTANTIATE_TEST_SUITE_P(Fault, WireInput, ::testing::ValuesIn(kWireCases),
 
 TEST_F(Fault, TenMebibyteFile_ArrivesByteExact) {
     const TransferFile t = MakeTransferFile(10 << 20, 3);
-    Line line;
-    Attach(2, line.Slave());
-    Program p(*this);
-    ASSERT_NE(p.Window(), 0u);
+    auto [line, p] = Start();
     ASSERT_TRUE(p.Transfer(File("ten.s", t.file)));
     const std::string got = line.Expect(t.wire, 600s);
     EXPECT_TRUE(got == t.wire) << Difference(got, t.wire);
@@ -311,10 +304,7 @@ TEST_F(Fault, TenMebibyteFile_ArrivesByteExact) {
 }
 
 TEST_F(Fault, FileGoneAfterItWasChosen_NothingSentAndSurvives) {
-    Line line;
-    Attach(2, line.Slave());
-    Program p(*this);
-    ASSERT_NE(p.Window(), 0u);
+    auto [line, p] = Start();
     const std::string path = File("gone.s", "S0030000FC\n");
     ASSERT_TRUE(p.ChooseFile(path, [&] { ASSERT_EQ(::unlink(path.c_str()), 0); }));
     ASSERT_TRUE(WaitUntil([&] { return !p.DialogOpen(); }, 60s));
@@ -326,10 +316,7 @@ TEST_F(Fault, FileGoneAfterItWasChosen_NothingSentAndSurvives) {
 }
 
 TEST_F(Fault, DirectoryChosenAsTheFile_DialogEntersItNothingSentAndSurvives) {
-    Line line;
-    Attach(2, line.Slave());
-    Program p(*this);
-    ASSERT_NE(p.Window(), 0u);
+    auto [line, p] = Start();
     const std::string dir = Dir() + "/records";
     ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
     File("records/inside.s", "S0030000FC\n");

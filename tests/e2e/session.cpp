@@ -25,7 +25,19 @@ void Session::SetUp() {
     for (int n = 1; n <= 4; ++n) Attach(n, dir_->File("unplugged-com" + std::to_string(n)));
 }
 
+Session::Started Session::Start() {
+    line_ = std::make_unique<Line>();
+    Attach(2, line_->Slave());
+    program_ = std::make_unique<Program>(*this);
+    if (program_->Window() == 0) throw std::runtime_error("the program showed no window");
+    if (!program_->WaitOpen(line_->Slave()))
+        throw std::runtime_error("the program did not open COM2 at start-up");
+    return {*line_, *program_};
+}
+
 void Session::TearDown() {
+    program_.reset();
+    line_.reset();
     Shot();
     x_.reset();
     if (dir_ && HasFailure()) {

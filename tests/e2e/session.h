@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -38,6 +39,15 @@ class Session : public ::testing::Test {
     void SetUp() override;
     void TearDown() override;
 
+    // The usual start of a test: a line attached as COM2, the program started with its window
+    // shown and that port open. Both stay until the end of the test (the program goes first).
+    // Throws, ending the test, when the window or the open does not come.
+    struct Started {
+        Line& line;
+        Program& program;
+    };
+    Started Start();
+
   public:
     const std::string& Dir() const { return dir_->Path(); }
     std::string PortPath(int n) const;
@@ -53,6 +63,8 @@ class Session : public ::testing::Test {
     std::optional<quenby_test::XSession> x_;
     std::string display_;
     bool shotTaken_ = false;
+    std::unique_ptr<Line> line_;
+    std::unique_ptr<Program> program_;
 };
 
 // The offset of the first difference of two byte strings, for readable failures.
