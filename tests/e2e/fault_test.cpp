@@ -38,6 +38,9 @@ gid_t NogroupGid() {
     return gr ? gr->gr_gid : 65534;
 }
 
+// Only root can run the program, or open a device, as another user.
+constexpr const char* kNeedsRoot = "needs root, to run the program as nobody";
+
 std::string CannotOpen(const Session& s, int port, const std::string& reason) {
     const std::string n = std::to_string(port);
     return "quenby: cannot open COM" + n + " (" + s.PortPath(port) + "): " + reason + "\n";
@@ -116,6 +119,7 @@ TEST_F(Fault, PortHeldByAnotherProgram_AtStartupAndAtSelection_ReportedInUseAndS
 }
 
 TEST_F(Fault, PortNotPermittedForTheUser_PermissionDeniedAndSurvives) {
+    if (::geteuid() != 0) GTEST_SKIP() << kNeedsRoot;
     Line denied, allowed;
     denied.Chmod(0600);  // root's alone
     allowed.Chmod(0666);
@@ -138,6 +142,7 @@ TEST_F(Fault, PortNotPermittedForTheUser_PermissionDeniedAndSurvives) {
 }
 
 TEST_F(Fault, PortOpenedByAnotherInstanceOfTheSameUser_SecondReportsInUseAndOthersAreTurnedAway) {
+    if (::geteuid() != 0) GTEST_SKIP() << kNeedsRoot;
     Line shared, other;
     shared.Chmod(0666);
     other.Chmod(0666);
