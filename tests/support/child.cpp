@@ -71,35 +71,44 @@ int StatusOf(int raw) {
     return -1;
 }
 
-int Run(const std::vector<std::string>& argv, std::string* out, Clock::duration limit) {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    pid_t pid = -1;
-    try {
-        pid = Spawn(argv, {}, -1, pipeFds[1], kInherit);
-    } catch (...) {
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        throw;
-    }
-    ::close(pipeFds[1]);
+Pipe::Pipe() {
+    if (::pipe2(fds_, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+}
+
+Pipe::~Pipe() {
+    CloseWriteEnd();
+    ::close(fds_[0]);
+}
+
+void Pipe::CloseWriteEnd() {
+    if (fds_[1] >= 0) ::close(fds_[1]);
+    fds_[1] = -1;
+}
+
+std::string Pipe::ReadUntil(Clock::time_point until,
+                            const std::function<bool(const std::string&)>& done) {
     std::string got;
-    const auto until = Clock::now() + limit;
     char buf[65536];
-    for (;;) {
+    while (!done || !done(got)) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-        if (left.count() <= 0) {
-            ::kill(pid, SIGKILL);
-            break;
-        }
-        pollfd p{pipeFds[0], POLLIN, 0};
+        if (left.count() <= 0) break;
+        pollfd p{fds_[0], POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-        const ssize_t n = ::read(pipeFds[0], buf, sizeof buf);
+        const ssize_t n = ::read(fds_[0], buf, sizeof buf);
         if (n <= 0) break;
         got.append(buf, static_cast<std::size_t>(n));
     }
-    ::close(pipeFds[0]);
+    return got;
+}
+
+int Run(const std::vector<std::string>& argv, std::string* out, Clock::duration limit) {
+    Pipe pipe;
+    const pid_t pid = Spawn(argv, {}, -1, pipe.WriteEnd(), kInherit);
+    pipe.CloseWriteEnd();
+    const auto until = Clock::now() + limit;
+    const std::string got = pipe.ReadUntil(until);
+    if (Clock::now() >= until) ::kill(pid, SIGKILL);
     int raw = 0;
     ::waitpid(pid, &raw, 0);
     if (out != nullptr) *out = got;

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -24,6 +25,29 @@ inline constexpr int kInherit = -2;
 // to the child as descriptor `passAs`. Throws std::runtime_error when it cannot start.
 pid_t Spawn(const std::vector<std::string>& argv, const Env& env, int in, int out, int err,
             int passFd = -1, int passAs = -1);
+
+// A pipe from a child: the child gets the write end as one of its descriptors, the read end stays
+// here.
+class Pipe {
+  public:
+    // Throws std::runtime_error when no pipe can be had.
+    Pipe();
+    ~Pipe();
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+
+    int ReadEnd() const { return fds_[0]; }
+    int WriteEnd() const { return fds_[1]; }
+    // Once the child has its copy: so that the reader sees the end when the child closes it.
+    void CloseWriteEnd();
+    // Reads until what came satisfies `done` (when given), every writer has closed, or `until`
+    // has passed; returns all that came.
+    std::string ReadUntil(Clock::time_point until,
+                          const std::function<bool(const std::string&)>& done = {});
+
+  private:
+    int fds_[2] = {-1, -1};
+};
 
 // The exit status of a raw wait status, 128 + the signal for a killed process.
 int StatusOf(int raw);

@@ -1,9 +1,5 @@
 #include "tests/support/x_session.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <sstream>
 #include <stdexcept>
@@ -32,31 +28,16 @@ std::vector<unsigned long> Search(const std::vector<std::string>& args) {
 
 XSession::XSession(const std::string& dir, Clock::duration limit) {
     // Xvfb picks a free display itself and writes its number to the descriptor.
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    const int passAs = pipeFds[1] == 9 ? 10 : 9;
-    try {
-        server_.emplace(
-            std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(passAs), "-nolisten",
-                                     "tcp", "-ac", "-noreset", "-screen", "0", "1280x1024x24"},
-            Env{}, dir + "/xvfb.out", dir + "/xvfb.err", pipeFds[1], passAs);
-    } catch (...) {
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        throw;
-    }
-    ::close(pipeFds[1]);
-    std::string number;
-    const auto until = Clock::now() + limit;
-    while (number.find('\n') == std::string::npos && Clock::now() < until) {
-        pollfd p{pipeFds[0], POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0) continue;
-        char c[16];
-        const ssize_t n = ::read(pipeFds[0], c, sizeof c);
-        if (n <= 0) break;
-        number.append(c, static_cast<std::size_t>(n));
-    }
-    ::close(pipeFds[0]);
+    Pipe pipe;
+    const int passAs = pipe.WriteEnd() == 9 ? 10 : 9;
+    server_.emplace(
+        std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(passAs), "-nolisten", "tcp",
+                                 "-ac", "-noreset", "-screen", "0", "1280x1024x24"},
+        Env{}, dir + "/xvfb.out", dir + "/xvfb.err", pipe.WriteEnd(), passAs);
+    pipe.CloseWriteEnd();
+    const std::string number = pipe.ReadUntil(Clock::now() + limit, [](const std::string& s) {
+        return s.find('\n') != std::string::npos;
+    });
     if (number.find('\n') == std::string::npos)
         throw std::runtime_error("Xvfb did not start:\n" + server_->Err());
     display_ = ":" + number.substr(0, number.find('\n'));

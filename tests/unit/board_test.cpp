@@ -35,21 +35,14 @@ constexpr auto kTimeout = 8s;
 class BoardProcess {
   public:
     explicit BoardProcess(const std::vector<std::string>& args) {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) return;
         std::vector<std::string> argv = {QUENBY_BIN_DIR "/quenby-board"};
         argv.insert(argv.end(), args.begin(), args.end());
         try {
             child_.emplace(argv, quenby_test::Env{},
-                           quenby_test::Child::Streams{quenby_test::kInherit, out[1]});
+                           quenby_test::Child::Streams{quenby_test::kInherit, out_.WriteEnd()});
         } catch (const std::exception&) {
         }
-        close(out[1]);
-        out_fd_ = out[0];
-    }
-
-    ~BoardProcess() {
-        if (out_fd_ >= 0) close(out_fd_);
+        out_.CloseWriteEnd();
     }
 
     bool Started() const { return child_.has_value(); }
@@ -62,9 +55,9 @@ class BoardProcess {
                 buffered_.erase(0, nl + 1);
                 return line;
             }
-            if (!WaitReadable(out_fd_, deadline)) return std::nullopt;
+            if (!WaitReadable(out_.ReadEnd(), deadline)) return std::nullopt;
             char buf[512];
-            const ssize_t n = read(out_fd_, buf, sizeof buf);
+            const ssize_t n = read(out_.ReadEnd(), buf, sizeof buf);
             if (n <= 0) return std::nullopt;
             buffered_.append(buf, static_cast<std::size_t>(n));
         }
@@ -87,8 +80,8 @@ class BoardProcess {
     }
 
   private:
+    quenby_test::Pipe out_;
     std::optional<quenby_test::Child> child_;
-    int out_fd_ = -1;
     std::string buffered_;
 };
 
