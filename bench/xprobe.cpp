@@ -22,7 +22,6 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,15 +78,8 @@ void AwaitWindow(Display* display, quenby_test::Child& child, const std::string&
 // Processor time of the whole process: from /proc/PID/stat in seconds (tick resolution), and
 // summed over its threads' schedstat in seconds.
 std::pair<double, double> CpuSeconds(pid_t pid) {
-    std::ifstream statFile("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) Die("cannot read /proc/" + std::to_string(pid) + "/stat");
-    std::istringstream fields(stat.substr(close + 2));
-    std::vector<std::string> f;
-    for (std::string s; fields >> s;) f.push_back(s);
-    // Fields 14 and 15 of the line; f[0] is field 3.
-    const double ticks = std::stod(f.at(11)) + std::stod(f.at(12));
+    const double stat = quenby_test::CpuSeconds(pid);
+    if (stat < 0) Die("cannot read /proc/" + std::to_string(pid) + "/stat");
 
     double ns = 0;
     const std::string taskDir = "/proc/" + std::to_string(pid) + "/task";
@@ -100,7 +92,7 @@ std::pair<double, double> CpuSeconds(pid_t pid) {
         }
         closedir(dir);
     }
-    return {ticks / static_cast<double>(sysconf(_SC_CLK_TCK)), ns / 1e9};
+    return {stat, ns / 1e9};
 }
 
 }  // namespace
