@@ -45,7 +45,3 @@ sends, and shows each channel's newest reading with its running maximum,
 minimum and difference. It also sends the test bytes 0x55 and 0xAA and
 transfers S and HEX files to the board byte by byte.")
 include(CPack)
-
-if(QUENBY_BUILD_TESTS OR NOT DEFINED QUENBY_BUILD_TESTS)
-    add_subdirectory(tests/package)
-endif()

@@ -14,11 +14,7 @@ namespace c = controls;
 class Ui : public Session {};
 
 TEST_F(Ui, TestBytesArriveOnePerClickInOrder) {
-    Line line;
-    Attach(2, line.Slave());
-    Program p(*this);
-    ASSERT_NE(p.Window(), 0u);
-    ASSERT_TRUE(p.WaitOpen(line.Slave()));
+    auto [line, p] = Start();
 
     p.Click(c::kDataOut0x55, 3);
     EXPECT_EQ(line.Expect("UUU"), "UUU");
@@ -41,10 +37,7 @@ TEST_F(Ui, FileTransfersArriveByteForByteUnderTheTextRules) {
         {"no-line-end.hex", ":00000001FF", ":00000001FF"},
         {"ctrl-z-first.s", "\x1aS0\n", ""},
     };
-    Line line;
-    Attach(2, line.Slave());
-    Program p(*this);
-    ASSERT_NE(p.Window(), 0u);
+    auto [line, p] = Start();
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         line.Clear();
@@ -109,11 +102,7 @@ TEST_F(Ui, PortButtonsOpenAtTheirRate8N1AndReleaseThePreviousPort) {
 }
 
 TEST_F(Ui, BoardRecordsAreConsumedAndShownAndTestBytesReachTheBoard) {
-    Line quiet;
-    Attach(2, quiet.Slave());
-    Program p(*this);
-    ASSERT_NE(p.Window(), 0u);
-    ASSERT_TRUE(p.WaitOpen(quiet.Slave()));
+    auto [quiet, p] = Start();
     // Without records nothing in the readings moves.
     const std::string idle = p.Capture(c::kReadings);
     std::this_thread::sleep_for(500ms);
@@ -152,11 +141,7 @@ TEST_F(Ui, BoardRecordsAreConsumedAndShownAndTestBytesReachTheBoard) {
 }
 
 TEST_F(Ui, CloseEndsTheProgramWithStatusZero) {
-    Line line;
-    Attach(2, line.Slave());
-    Program p(*this);
-    ASSERT_NE(p.Window(), 0u);
-    ASSERT_TRUE(p.WaitOpen(line.Slave()));
+    auto [line, p] = Start();
     Shot();
     p.Close();
     EXPECT_EQ(p.WaitExit(60s), 0);
@@ -165,10 +150,7 @@ TEST_F(Ui, CloseEndsTheProgramWithStatusZero) {
 
 TEST_F(Ui, CloseDuringATransferWaitsForItsLastByteThenExitsZero) {
     const TransferFile t = MakeTransferFile(1 << 20, 11);
-    Line line;
-    Attach(2, line.Slave());
-    Program p(*this);
-    ASSERT_NE(p.Window(), 0u);
+    auto [line, p] = Start();
     ASSERT_TRUE(p.Transfer(File("big.s", t.file)));
     line.WaitFor(64 << 10);
 

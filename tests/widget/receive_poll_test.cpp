@@ -1,3 +1,5 @@
+#include <termios.h>
+
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
