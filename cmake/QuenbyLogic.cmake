@@ -10,8 +10,10 @@ add_library(quenby_logic STATIC
     ${QUENBY_ROOT}/measure/receive_poll.cpp
     ${QUENBY_ROOT}/measure/sample_record.cpp
     ${QUENBY_ROOT}/platform/beep.cpp
+    ${QUENBY_ROOT}/platform/line_pacing.cpp
     ${QUENBY_ROOT}/platform/time_of_day.cpp
     ${QUENBY_ROOT}/platform/win_serial.cpp
+    ${QUENBY_ROOT}/serial/port_io.cpp
     ${QUENBY_ROOT}/serial/serial_port.cpp
     ${QUENBY_ROOT}/transmit/text_file_reader.cpp
     ${QUENBY_ROOT}/transmit/text_rules.cpp)
