@@ -1,5 +1,6 @@
 #include "ui/form_controls.h"
 
+#include <QScrollBar>
 #include <QStringDecoder>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -12,6 +13,15 @@ void TLabel::SetCaption(const QString& text) {
 TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent) {
     // An undo record for every logged line would cost more memory than the line itself.
     setUndoRedoEnabled(false);
+    // The view follows the end while it stands there: a move of the user's away from the end
+    // stops that, a move back to it starts it again. A range that grows (a new line, or a line
+    // laid out later with more rows) takes a following view with it.
+    QScrollBar* bar = verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { followsEnd_ = value >= bar->maximum(); });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        if (followsEnd_) bar->setValue(maximum);
+    });
 }
 
 void TMemo::AddLine(const QString& line) {

@@ -17,6 +17,7 @@ namespace {
 constexpr int kLeft = 376, kTop = 303;
 constexpr int kClientWidth = 582, kClientHeight = 543;
 constexpr int kTimerInterval = 50;
+constexpr int kStatusStartWidth = 144;
 
 template <typename W, typename... Args>
 W* Make(QWidget* parent, const char* name, int l, int t, int w, int h, Args&&... args) {
@@ -124,6 +125,9 @@ void TForm1::BuildLayout() {
     Label1->SetCaption(Label1->text());
     label2->SetCaption(QStringLiteral("Quenby bench monitor for A/D boards  Ver1.0 99.8-202406"));
     Label3->SetCaption(QString(36, QChar(' ')));
+    // 36 blanks of the original face, 4 pixels each; the stand-in's blanks are narrower. Every
+    // later text sizes the label again.
+    Label3->resize(kStatusStartWidth, Label3->height());
     for (TLabel* l : {max0, min0, diffre0, max1, min1, differ1}) l->SetCaption(l->text());
 
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
