@@ -13,14 +13,14 @@ void TLabel::SetCaption(const QString& text) {
 TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent) {
     // An undo record for every logged line would cost more memory than the line itself.
     setUndoRedoEnabled(false);
-    // The view follows the end while it stands there: a move of the user's away from the end
-    // stops that, a move back to it starts it again. A range that grows (a new line, or a line
-    // laid out later with more rows) takes a following view with it.
+    // The view follows the end while it stands there; scrolled up, it stays where the user put
+    // it, and back at the end it follows again. A range that grows (a new line, or a line laid
+    // out later with more rows) takes a view that stood at the old end to the new one. The value
+    // alone tells: the editor moves the bar with its signals blocked.
     QScrollBar* bar = verticalScrollBar();
-    connect(bar, &QScrollBar::valueChanged, this,
-            [this, bar](int value) { followsEnd_ = value >= bar->maximum(); });
     connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
-        if (followsEnd_) bar->setValue(maximum);
+        if (bar->value() >= lastMaximum_) bar->setValue(maximum);
+        lastMaximum_ = maximum;
     });
 }
 

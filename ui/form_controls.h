@@ -26,7 +26,7 @@ class TMemo : public QPlainTextEdit {
 
   private:
     bool holdsLines_ = true;
-    bool followsEnd_ = true;
+    int lastMaximum_ = 0;  // the scroll bar's maximum as last seen
 };
 
 // Text for display: received bytes decoded as code page 932. Control characters other than tab are

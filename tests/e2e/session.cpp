@@ -482,18 +482,7 @@ bool Program::DialogOpen() const {
 }
 
 bool Program::Transfer(const std::string& path) {
-    return ChooseFile(path) && WaitUntil([&] { return !DialogOpen(); }, 60s) && DismissPopups();
-}
-
-bool Program::DismissPopups() {
-    for (int i = 0; i < 10; ++i) {
-        const auto count = [&] { return VisibleWindows().size(); };
-        const std::size_t n = count();
-        if (n <= 1) return true;
-        Xdotool({"key", "Escape"});
-        WaitUntil([&] { return count() < n; }, 2s);
-    }
-    return VisibleWindows().size() <= 1;
+    return ChooseFile(path) && WaitUntil([&] { return !DialogOpen(); }, 60s);
 }
 
 bool Program::HasOpen(const std::string& device) const {
@@ -615,11 +604,25 @@ void Session::SetUp() {
     display_ = ":" + number.substr(0, number.find('\n'));
     ::setenv("DISPLAY", display_.c_str(), 1);
 
+    // A window manager, as every desktop has: ready once it names itself on the root window.
+    wm_.emplace(std::vector<std::string>{"openbox", "--sm-disable"}, Env{{"DISPLAY", display_}},
+                dir_ + "/wm.out", dir_ + "/wm.err");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            std::string out;
+            e2e::Run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, &out);
+            return out.find("window id") != std::string::npos || !wm_->Running();
+        },
+        60s) && wm_->Running())
+        << "openbox did not start:\n"
+        << wm_->Err();
+
     for (int n = 1; n <= 4; ++n) Attach(n, dir_ + "/unplugged-com" + std::to_string(n));
 }
 
 void Session::TearDown() {
     Shot();
+    wm_.reset();
     xvfb_.reset();
     if (!HasFailure())
         std::filesystem::remove_all(dir_);

@@ -169,10 +169,7 @@ class Program {
     // for the dialog to go. Returns false if it never appeared.
     bool ChooseFile(const std::string& path, const std::function<void()>& beforeReturn = {});
     bool DialogOpen() const;
-    // Presses Escape until only the main window is left (a completion list or dialog closes).
-    // Qt leaves the name box's completion list up after Return, and it eats the next click.
-    bool DismissPopups();
-    // A whole choice of a file to transfer: ChooseFile, the dialog gone, the list dismissed.
+    // A whole choice of a file to transfer: ChooseFile, then the dialog gone.
     bool Transfer(const std::string& path);
 
     // Whether the program holds the device open now.
@@ -208,8 +205,8 @@ class Board {
     std::string slave_;
 };
 
-// The fixture: a private display and directory, and COM1..COM4 as symbolic links in it, each
-// pointing nowhere until a test attaches a device.
+// The fixture: a private display with a window manager (openbox), a private directory, and
+// COM1..COM4 as symbolic links in it, each pointing nowhere until a test attaches a device.
 class Session : public ::testing::Test {
   protected:
     void SetUp() override;
@@ -228,6 +225,7 @@ class Session : public ::testing::Test {
   private:
     std::string dir_;
     std::optional<Child> xvfb_;
+    std::optional<Child> wm_;
     std::string display_;
     bool shotTaken_ = false;
 };

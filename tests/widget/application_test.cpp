@@ -15,7 +15,8 @@ TEST(ApplicationTitle, FileNameWithoutFolderOrExtensionFirstLetterKeptRestLowere
         {"/usr/local/bin/quenby", "quenby"},
         {"build/bin/QUENBY.exe", "Quenby"},
         {"qUeNbY-Board", "quenby-board"},
-        {"x", "X"},
+        {"x", "x"},
+        {"X", "X"},
         {"", ""},
     };
     for (const auto& [path, title] : cases)
