@@ -86,9 +86,8 @@ TimeFormat TimeFormatFrom(std::string_view timeFormat, std::string_view amPmForm
         }
         if (marker == pieces.size() && (c == 'p' || c == 'P')) marker = i;
     }
-    if (hour + 2 < pieces.size() && !pieces[hour + 1].directive &&
-        pieces[hour + 2].directive && pieces[hour + 2].conversion == 'M' &&
-        IsPunctuation(pieces[hour + 1].text))
+    if (hour + 2 < pieces.size() && !pieces[hour + 1].directive && pieces[hour + 2].directive &&
+        pieces[hour + 2].conversion == 'M' && IsPunctuation(pieces[hour + 1].text))
         format.separator = pieces[hour + 1].text;
     if (format.twelveHour && marker < pieces.size()) {
         format.markerFirst = marker < hour;
@@ -107,8 +106,7 @@ TimeFormat TimeFormatFrom(std::string_view timeFormat, std::string_view amPmForm
 std::string FormatTimeOfDay(const TimeFormat& format, int hour, int minute, int second) {
     int shownHour = hour;
     if (format.twelveHour) shownHour = hour % 12 == 0 ? 12 : hour % 12;
-    std::string text =
-        format.hourLeadingZero ? TwoDigits(shownHour) : std::to_string(shownHour);
+    std::string text = format.hourLeadingZero ? TwoDigits(shownHour) : std::to_string(shownHour);
     text += format.separator + TwoDigits(minute) + format.separator + TwoDigits(second);
     if (!format.twelveHour) return text;
     const std::string& marker = hour < 12 ? format.am : format.pm;

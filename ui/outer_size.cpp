@@ -12,14 +12,14 @@ OuterSizeKeeper::OuterSizeKeeper(QWidget* window, QSize outer)
 bool OuterSizeKeeper::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_) {
         switch (event->type()) {
-        case QEvent::Show:
-        case QEvent::Move:
-        case QEvent::Resize:
-        case QEvent::WindowActivate:
-            Apply();
-            break;
-        default:
-            break;
+            case QEvent::Show:
+            case QEvent::Move:
+            case QEvent::Resize:
+            case QEvent::WindowActivate:
+                Apply();
+                break;
+            default:
+                break;
         }
     }
     return QObject::eventFilter(watched, event);

@@ -338,9 +338,9 @@ TEST_F(Fault, DirectoryChosenAsTheFile_DialogEntersItNothingSentAndSurvives) {
     Shot();  // the dialog, now inside the directory
     // The user closes the dialog with its close box.
     std::string dialogs;
-    e2e::Run({"xdotool", "search", "--all", "--onlyvisible", "--pid", std::to_string(p.Pid()), "--name",
-         "^Open$"},
-        &dialogs);
+    e2e::Run({"xdotool", "search", "--all", "--onlyvisible", "--pid", std::to_string(p.Pid()),
+              "--name", "^Open$"},
+             &dialogs);
     ASSERT_FALSE(dialogs.empty());
     EXPECT_EQ(e2e::Run({BinPath("quenby-close-window"), dialogs.substr(0, dialogs.find('\n'))}), 0);
     ASSERT_TRUE(WaitUntil([&] { return !p.DialogOpen(); }, 30s));

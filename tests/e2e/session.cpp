@@ -607,15 +607,13 @@ void Session::SetUp() {
     // A window manager, as every desktop has: ready once it names itself on the root window.
     wm_.emplace(std::vector<std::string>{"openbox", "--sm-disable"}, Env{{"DISPLAY", display_}},
                 dir_ + "/wm.out", dir_ + "/wm.err");
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            std::string out;
-            e2e::Run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, &out);
-            return out.find("window id") != std::string::npos || !wm_->Running();
-        },
-        60s) && wm_->Running())
-        << "openbox did not start:\n"
-        << wm_->Err();
+    const auto named = [&] {
+        std::string out;
+        e2e::Run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, &out);
+        return out.find("window id") != std::string::npos || !wm_->Running();
+    };
+    ASSERT_TRUE(WaitUntil(named, 60s) && wm_->Running()) << "openbox did not start:\n"
+                                                         << wm_->Err();
 
     for (int n = 1; n <= 4; ++n) Attach(n, dir_ + "/unplugged-com" + std::to_string(n));
 }

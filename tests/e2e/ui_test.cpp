@@ -81,9 +81,8 @@ std::vector<int> FrameExtents(unsigned long window) {
     Run({"xprop", "-id", std::to_string(window), "_NET_FRAME_EXTENTS"}, &out);
     std::vector<int> extents(4, -1);
     const auto eq = out.find('=');
-    if (eq == std::string::npos ||
-        std::sscanf(out.c_str() + eq + 1, " %d, %d, %d, %d", &extents[0], &extents[1],
-                    &extents[2], &extents[3]) != 4)
+    if (eq == std::string::npos || std::sscanf(out.c_str() + eq + 1, " %d, %d, %d, %d", &extents[0],
+                                               &extents[1], &extents[2], &extents[3]) != 4)
         return {};
     return extents;
 }

@@ -35,10 +35,9 @@ TEST(TimeOfDay, TheLocalesDescriptionGivesHourMinutesSecondsAndMarker) {
         {"space-padded hour (%k) shows none", "%k:%M:%S", "", "", "", "15:53:08", "9:05:07",
          "0:00:00"},
         {"a dot as separator", "%H.%M.%S", "", "", "", "15.53.08", "09.05.07", "00.00.00"},
-        {"alternative digits modifier (%OH)", "%OH:%OM:%OS", "", "", "", "15:53:08",
-         "09:05:07", "00:00:00"},
-        {"12-hour without markers", "%I:%M:%S", "", "", "", "03:53:08", "09:05:07",
-         "12:00:00"},
+        {"alternative digits modifier (%OH)", "%OH:%OM:%OS", "", "", "", "15:53:08", "09:05:07",
+         "00:00:00"},
+        {"12-hour without markers", "%I:%M:%S", "", "", "", "03:53:08", "09:05:07", "12:00:00"},
         {"noon", "%r", "%I:%M:%S %p", "AM", "PM", nullptr, nullptr, nullptr},
     };
     for (const auto& c : cases) {

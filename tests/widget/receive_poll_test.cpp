@@ -3,9 +3,9 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScrollBar>
-#include <QTextBlock>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QTextBlock>
 #include <QTimer>
 
 #include <algorithm>
