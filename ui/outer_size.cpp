@@ -27,10 +27,12 @@ bool OuterSizeKeeper::eventFilter(QObject* watched, QEvent* event) {
 
 void OuterSizeKeeper::Apply() {
     const QWindow* handle = window_->windowHandle();
-    if (handle == nullptr) return;
+    const Qt::WindowStates notNormal =
+        Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
+    if (done_ || handle == nullptr || (window_->windowState() & notNormal)) return;
     const QMargins frame = handle->frameMargins();
-    if (frame.isNull() || frame == applied_) return;
-    applied_ = frame;
+    if (frame.isNull()) return;
+    done_ = true;
     window_->resize(outer_.width() - frame.left() - frame.right(),
                     outer_.height() - frame.top() - frame.bottom());
 }

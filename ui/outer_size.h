@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QMargins>
 #include <QObject>
 #include <QSize>
 
@@ -8,8 +7,9 @@ class QWidget;
 
 // Keeps a top-level window's outer size, frame and title bar included, at `outer` where the
 // window manager reports its frame (_NET_FRAME_EXTENTS): the client area is sized to what the
-// frame leaves. It acts each time the frame's extents become known or change, never on a resize
-// of the user's. Without a reported frame the client keeps the size it was given.
+// frame leaves. It acts once, when the frame's extents first become known on the window in its
+// normal state; the user's resizing, maximising and restoring are left alone after that. Without
+// a reported frame the client keeps the size it was given.
 class OuterSizeKeeper : public QObject {
     Q_OBJECT
   public:
@@ -23,5 +23,5 @@ class OuterSizeKeeper : public QObject {
 
     QWidget* window_;
     QSize outer_;
-    QMargins applied_;
+    bool done_ = false;
 };
