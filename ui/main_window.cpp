@@ -93,8 +93,11 @@ void TForm1::Timer1Timer() {
             EditFor(update.display)->setText(DisplayText(update.text));
     }
     // Rewriting an unchanged text would cost a repaint every tick for nothing.
-    const QString now = QString::fromLocal8Bit(LocalTimeOfDayText());
-    if (Edit1->text() != now) Edit1->setText(now);
+    const QString now = QString::fromLocal8Bit(LocalTimeOfDayText(timeFormat_));
+    if (now != clockText_) {
+        clockText_ = now;
+        Edit1->setText(now);
+    }
 }
 
 void TForm1::Button3Click() {

@@ -4,6 +4,7 @@
 
 #include "measure/channel_statistics.h"
 #include "measure/sample_record.h"
+#include "platform/time_of_day.h"
 #include "ui/form_controls.h"
 
 class QApplication;
@@ -89,6 +90,10 @@ class TForm1 : public QWidget, public measure::ChannelStatistics {
 
     QScrollArea* scroll_;
     QWidget* client_;
+    // The locale's time format, read once the application has set the locale.
+    TimeFormat timeFormat_ = LocaleTimeFormat();
+    // What the clock shows: the window keeps it rather than reading Edit1 back.
+    QString clockText_;
     int transfersRunning_ = 0;
     bool closeRequested_ = false;
 };

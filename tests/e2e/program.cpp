@@ -130,18 +130,7 @@ bool Program::DialogOpen() const {
 }
 
 bool Program::Transfer(const std::string& path) {
-    return ChooseFile(path) && WaitUntil([&] { return !DialogOpen(); }, 60s) && DismissPopups();
-}
-
-bool Program::DismissPopups() {
-    for (int i = 0; i < 10; ++i) {
-        const auto count = [&] { return VisibleWindows().size(); };
-        const std::size_t n = count();
-        if (n <= 1) return true;
-        Xdotool({"key", "Escape"});
-        WaitUntil([&] { return count() < n; }, 2s);
-    }
-    return VisibleWindows().size() <= 1;
+    return ChooseFile(path) && WaitUntil([&] { return !DialogOpen(); }, 60s);
 }
 
 bool Program::HasOpen(const std::string& device) const {

@@ -64,10 +64,7 @@ class Program {
     // for the dialog to go. Returns false if it never appeared.
     bool ChooseFile(const std::string& path, const std::function<void()>& beforeReturn = {});
     bool DialogOpen() const;
-    // Presses Escape until only the main window is left (a completion list or dialog closes).
-    // Qt leaves the name box's completion list up after Return, and it eats the next click.
-    bool DismissPopups();
-    // A whole choice of a file to transfer: ChooseFile, the dialog gone, the list dismissed.
+    // A whole choice of a file to transfer: ChooseFile, then the dialog gone.
     bool Transfer(const std::string& path);
 
     // Whether the program holds the device open now.

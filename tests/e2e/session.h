@@ -32,8 +32,8 @@ using quenby_test::WaitUntil;
 
 std::string BinPath(const std::string& name);
 
-// The fixture: a private display and directory, and COM1..COM4 as symbolic links in it, each
-// pointing nowhere until a test attaches a device.
+// The fixture: a private display with a window manager (openbox), a private directory, and
+// COM1..COM4 as symbolic links in it, each pointing nowhere until a test attaches a device.
 class Session : public ::testing::Test {
   protected:
     void SetUp() override;

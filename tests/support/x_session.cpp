@@ -41,6 +41,16 @@ XSession::XSession(const std::string& dir, Clock::duration limit) {
     if (number.find('\n') == std::string::npos)
         throw std::runtime_error("Xvfb did not start:\n" + server_->Err());
     display_ = ":" + number.substr(0, number.find('\n'));
+
+    wm_.emplace(std::vector<std::string>{"openbox", "--sm-disable"}, Env{{"DISPLAY", display_}},
+                dir + "/wm.out", dir + "/wm.err");
+    const auto named = [&] {
+        std::string out;
+        Run({"xprop", "-display", display_, "-root", "_NET_SUPPORTING_WM_CHECK"}, &out);
+        return out.find("window id") != std::string::npos || !wm_->Running();
+    };
+    if (!WaitUntil(named, limit) || !wm_->Running())
+        throw std::runtime_error("openbox did not start:\n" + wm_->Err());
 }
 
 std::vector<unsigned long> FindWindows(pid_t pid, const std::string& namePattern) {

@@ -16,7 +16,9 @@ namespace quenby_test {
 class XSession {
   public:
     // Starts Xvfb with one 1280x1024x24 screen, its output in <dir>/xvfb.out and .err, and waits
-    // for it to take a display. Throws std::runtime_error (with its stderr) when it does not.
+    // for it to take a display; then the openbox window manager on it, as every desktop has one,
+    // ready once it names itself on the root window (output in <dir>/wm.out and .err). Throws
+    // std::runtime_error (with the stderr of the one that failed) when either does not come.
     explicit XSession(const std::string& dir, Clock::duration limit = std::chrono::seconds(60));
     XSession(const XSession&) = delete;
     XSession& operator=(const XSession&) = delete;
@@ -26,6 +28,7 @@ class XSession {
 
   private:
     std::optional<Child> server_;
+    std::optional<Child> wm_;  // declared after the server, so it goes first
     std::string display_;
 };
 
