@@ -21,6 +21,7 @@
 
 #include "serial/serial_port.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/scoped_env.h"
 #include "ui/main_window.h"
 
 namespace bench {
