@@ -1,11 +1,17 @@
 #include "serial/port_io.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "serial/serial_port.h"
 
 namespace serial {
+
+namespace {
+constexpr std::chrono::milliseconds kFirstRetryPause{1};
+constexpr std::chrono::milliseconds kLastRetryPause{4};
+}  // namespace
 
 std::size_t BytesWaiting() {
     DWORD errors = 0;
@@ -28,6 +34,7 @@ bool Write(const void* bytes, std::size_t count, const WaitHook& whileWaiting) {
 
     using Clock = std::chrono::steady_clock;
     Clock::duration waited{0};  // waiting for the line, the hook's time left out
+    auto pause = kFirstRetryPause;
     for (;;) {
         const HANDLE port = hComm;  // afresh: the hook may have selected another port
         if (!WriteFileNow(port, in, size, &written)) return false;
@@ -40,8 +47,11 @@ bool Write(const void* bytes, std::size_t count, const WaitHook& whileWaiting) {
         }
         if (waited >= kWriteTimeout) return false;
         const auto slept = Clock::now();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(pause);
         waited += Clock::now() - slept;
+        // A line that stays full frees room at its own pace (a pseudo-terminal in 256-byte steps,
+        // 22 ms apart at 115200): longer pauses then save wake-ups while keeping the window live.
+        pause = std::min(pause * 2, kLastRetryPause);
         whileWaiting();
     }
 }
