@@ -3,22 +3,22 @@
 #include <algorithm>
 #include <cstring>
 
+#include "serial/port_io.h"
+
 namespace measure {
 
-PollResult PollPort(HANDLE port, ChannelStatistics& stats) {
-    PollResult result;
-    DWORD errors = 0;
-    COMSTAT status{};
-    ClearCommError(port, &errors, &status);
-    if (status.cbInQue == 0) return result;
+PollResult PollPort(ChannelStatistics& stats) {
+    const std::size_t waiting = serial::BytesWaiting();
+    if (waiting == 0) return PollResult{};
 
     std::uint8_t RxBuf[kRxBufSize];
     std::memset(RxBuf, 0, sizeof RxBuf);
-    DWORD received = 0;
-    const DWORD toRead = std::min<DWORD>(status.cbInQue, kRxBufSize);
-    if (!ReadFile(port, RxBuf, toRead, &received, nullptr)) received = 0;
+    const std::size_t received = serial::Read(RxBuf, std::min(waiting, kRxBufSize));
+    return TakeChunk(Chunk(RxBuf, received), stats);
+}
 
-    const Chunk chunk(RxBuf, std::min<DWORD>(received, kRxBufSize));
+PollResult TakeChunk(const Chunk& chunk, ChannelStatistics& stats) {
+    PollResult result;
     if (!IsAccepted(chunk)) return result;
     result.accepted = true;
     result.chunkText = ChunkText(chunk);

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "measure/channel_statistics.h"
+#include "measure/chunk.h"
 #include "measure/sample_record.h"
-#include "platform/win_serial.h"
 
 namespace measure {
 
@@ -17,9 +19,12 @@ struct PollResult {
     std::vector<DisplayUpdate> updates;
 };
 
-// One tick's receive path on a port: the status query, then, when bytes wait, a read of at most
-// 28 of them (the rest stay queued for the next tick), the acceptance check and the record
-// processing. Never waits: it reads only bytes the status query reported.
-PollResult PollPort(HANDLE port, ChannelStatistics& stats);
+// One tick's receive path on the serial port: the status query, then, when bytes wait, a read
+// of at most 28 of them into a cleared RxBuf (the rest stay queued for the next tick), and
+// TakeChunk. Never waits: it reads only bytes the status query reported.
+PollResult PollPort(ChannelStatistics& stats);
+
+// The acceptance check and the record processing of the chunk one read delivered.
+PollResult TakeChunk(const Chunk& chunk, ChannelStatistics& stats);
 
 }  // namespace measure

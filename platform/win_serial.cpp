@@ -12,7 +12,13 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <type_traits>
 #include <utility>
+
+#include "platform/line_pacing.h"
 
 namespace {
 
@@ -25,27 +31,31 @@ BOOL Fail(DWORD error, int err) {
     return FALSE;
 }
 
+// A pair of equivalent values, one on each side of the interface; a table of them is searched
+// either way. Where a value appears twice, the first row wins.
+template <typename A, typename B, std::size_t N>
+std::optional<B> Find(const std::pair<A, B> (&table)[N], std::type_identity_t<A> key) {
+    for (const auto& [a, b] : table)
+        if (a == key) return b;
+    return std::nullopt;
+}
+template <typename A, typename B, std::size_t N>
+std::optional<A> FindBack(const std::pair<A, B> (&table)[N], std::type_identity_t<B> key) {
+    for (const auto& [a, b] : table)
+        if (b == key) return a;
+    return std::nullopt;
+}
+
+constexpr std::pair<int, DWORD> kErrors[] = {
+    {EBADF, ERROR_INVALID_HANDLE},    {ENOENT, ERROR_FILE_NOT_FOUND},
+    {ENODEV, ERROR_FILE_NOT_FOUND},   {ENXIO, ERROR_FILE_NOT_FOUND},
+    {EACCES, ERROR_ACCESS_DENIED},    {EPERM, ERROR_ACCESS_DENIED},
+    {EBUSY, ERROR_SHARING_VIOLATION}, {EWOULDBLOCK, ERROR_SHARING_VIOLATION},
+    {ENOTTY, ERROR_NOT_SUPPORTED},    {EINVAL, ERROR_INVALID_PARAMETER},
+};
+
 DWORD ErrorFor(int err) {
-    switch (err) {
-        case EBADF:
-            return ERROR_INVALID_HANDLE;
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-            return ERROR_FILE_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-            return ERROR_ACCESS_DENIED;
-        case EBUSY:
-        case EWOULDBLOCK:
-            return ERROR_SHARING_VIOLATION;
-        case ENOTTY:
-            return ERROR_NOT_SUPPORTED;
-        case EINVAL:
-            return ERROR_INVALID_PARAMETER;
-        default:
-            return ERROR_GEN_FAILURE;
-    }
+    return Find(kErrors, err).value_or(ERROR_GEN_FAILURE);
 }
 
 BOOL FailErrno(int err) {
@@ -63,6 +73,7 @@ HANDLE HandleOf(int fd) {
     return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd));
 }
 
+// Line rates in bit/s.
 constexpr std::pair<speed_t, DWORD> kSpeeds[] = {
     {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
     {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
@@ -74,19 +85,73 @@ constexpr std::pair<speed_t, DWORD> kSpeeds[] = {
     {B3500000, 3500000}, {B4000000, 4000000},
 };
 
-DWORD RateOf(speed_t speed) {
-    for (const auto& [s, rate] : kSpeeds)
-        if (s == speed) return rate;
-    return 0;
+constexpr std::pair<tcflag_t, BYTE> kByteSizes[] = {{CS5, 5}, {CS6, 6}, {CS7, 7}, {CS8, 8}};
+
+// The c_cflag parity bits of each parity setting; any bits without PARENB read as no parity.
+constexpr tcflag_t kParityBits = PARENB | PARODD | CMSPAR;
+constexpr std::pair<tcflag_t, BYTE> kParities[] = {
+    {0, NOPARITY},
+    {PARENB | PARODD, ODDPARITY},
+    {PARENB, EVENPARITY},
+    {PARENB | CMSPAR | PARODD, MARKPARITY},
+    {PARENB | CMSPAR, SPACEPARITY},
+};
+
+// CSTOPB reads back as two stop bits; 1.5 (ONE5STOPBITS) is what a UART sends for CSTOPB with
+// 5-bit characters.
+constexpr std::pair<tcflag_t, BYTE> kStopBits[] = {
+    {0, ONESTOPBIT},
+    {CSTOPB, TWOSTOPBITS},
+    {CSTOPB, ONE5STOPBITS},
+};
+
+// Characters per second of the line the settings describe: start bit, data bits, parity bit and
+// stop bits per character.
+std::uint32_t LineBytesPerSecond(const termios& t) {
+    const DWORD dataBits = Find(kByteSizes, t.c_cflag & CSIZE).value_or(8);
+    const DWORD bits =
+        1 + dataBits + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
+    return line_pacing::BytesPerSecond(Find(kSpeeds, ::cfgetospeed(&t)).value_or(0), bits);
 }
 
-bool SpeedOf(DWORD rate, speed_t* speed) {
-    for (const auto& [s, r] : kSpeeds)
-        if (r == rate) {
-            *speed = s;
-            return true;
-        }
-    return false;
+// What WriteFileNow knows of one port's output queue, so that it asks the driver only when the
+// queue may have reached its limit: asking costs about as much as the write itself.
+struct QueueBound {
+    int fd = -1;
+    bool reported = false;             // the driver reports its queue
+    std::uint32_t bytesPerSecond = 0;  // the line's rate when last asked; 0: unknown
+    std::uint32_t atMost = 0;  // bytes queued when last asked, plus every byte written since
+};
+
+std::mutex queueMutex;
+QueueBound queueBound;  // of the port written last
+
+// Forgets what is known of a descriptor's queue, when it is opened, set up or closed.
+void ForgetQueue(int fd) {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    if (queueBound.fd == fd) queueBound = QueueBound{};
+}
+
+// How many of `toWrite` bytes may go to the driver now (see line_pacing::BytesToQueue).
+std::uint32_t BytesToQueue(int fd, std::uint32_t toWrite) {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    QueueBound& q = queueBound;
+    if (q.fd == fd &&
+        (!q.reported || line_pacing::BytesToQueue(q.atMost, toWrite, q.bytesPerSecond) == toWrite))
+        return toWrite;  // fits even if nothing has left since the driver was last asked
+    q = QueueBound{fd};
+    int queued = 0;
+    q.reported = ::ioctl(fd, TIOCOUTQ, &queued) == 0;
+    if (!q.reported) return toWrite;  // the driver's own buffer is the limit
+    termios t{};
+    q.bytesPerSecond = ::tcgetattr(fd, &t) == 0 ? LineBytesPerSecond(t) : 0;
+    q.atMost = static_cast<std::uint32_t>(std::max(queued, 0));
+    return line_pacing::BytesToQueue(q.atMost, toWrite, q.bytesPerSecond);
+}
+
+void Queued(int fd, std::uint32_t written) {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    if (queueBound.fd == fd) queueBound.atMost += written;
 }
 
 }  // namespace
@@ -112,7 +177,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, void*,
     const int access = reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
     // O_NONBLOCK so the open never waits for carrier. It stays set: WriteFile waits for the line
     // itself, with a time-out, so writes are synchronous for the caller without a blocked
-    // descriptor that an XOFF could hold for ever.
+    // descriptor that an XOFF could hold for ever, and WriteFileNow never waits.
     int fd;
     do fd = ::open(path.c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
@@ -138,6 +203,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, void*,
             return reject(err == EBUSY ? ERROR_SHARING_VIOLATION : ErrorFor(err), err);
         }
     }
+    ForgetQueue(fd);
     lastError = ERROR_SUCCESS;
     return HandleOf(fd);
 }
@@ -151,33 +217,13 @@ BOOL GetCommState(HANDLE file, DCB* dcb) {
 
     DCB d;
     d.DCBlength = sizeof(DCB);
-    d.BaudRate = RateOf(::cfgetospeed(&t));
+    d.BaudRate = Find(kSpeeds, ::cfgetospeed(&t)).value_or(0);
     d.fBinary = 1;
-    switch (t.c_cflag & CSIZE) {
-        case CS5:
-            d.ByteSize = 5;
-            break;
-        case CS6:
-            d.ByteSize = 6;
-            break;
-        case CS7:
-            d.ByteSize = 7;
-            break;
-        default:
-            d.ByteSize = 8;
-            break;
-    }
-    if (t.c_cflag & PARENB) {
-        const bool odd = t.c_cflag & PARODD;
-        if (t.c_cflag & CMSPAR)
-            d.Parity = odd ? MARKPARITY : SPACEPARITY;
-        else
-            d.Parity = odd ? ODDPARITY : EVENPARITY;
-    } else {
-        d.Parity = NOPARITY;
-    }
+    d.ByteSize = Find(kByteSizes, t.c_cflag & CSIZE).value_or(8);
+    const tcflag_t parity = (t.c_cflag & PARENB) ? t.c_cflag & kParityBits : 0;
+    d.Parity = Find(kParities, parity).value_or(NOPARITY);
     d.fParity = (t.c_iflag & INPCK) ? 1 : 0;
-    d.StopBits = (t.c_cflag & CSTOPB) ? TWOSTOPBITS : ONESTOPBIT;
+    d.StopBits = Find(kStopBits, t.c_cflag & CSTOPB).value_or(ONESTOPBIT);
     const bool rtscts = t.c_cflag & CRTSCTS;
     d.fOutxCtsFlow = rtscts ? 1 : 0;
     d.fRtsControl = rtscts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
@@ -198,60 +244,23 @@ BOOL SetCommState(HANDLE file, DCB* dcb) {
     if (::tcgetattr(fd, &t) != 0) return FailErrno(errno);
 
     // Everything is checked before anything is applied, so a refused record changes nothing.
-    speed_t speed;
-    if (!SpeedOf(dcb->BaudRate, &speed)) return Fail(ERROR_INVALID_PARAMETER, EINVAL);
-    tcflag_t size;
-    switch (dcb->ByteSize) {
-        case 5:
-            size = CS5;
-            break;
-        case 6:
-            size = CS6;
-            break;
-        case 7:
-            size = CS7;
-            break;
-        case 8:
-            size = CS8;
-            break;
-        default:
-            return Fail(ERROR_INVALID_PARAMETER, EINVAL);
-    }
-    tcflag_t parity;
-    switch (dcb->Parity) {
-        case NOPARITY:
-            parity = 0;
-            break;
-        case ODDPARITY:
-            parity = PARENB | PARODD;
-            break;
-        case EVENPARITY:
-            parity = PARENB;
-            break;
-        case MARKPARITY:
-            parity = PARENB | CMSPAR | PARODD;
-            break;
-        case SPACEPARITY:
-            parity = PARENB | CMSPAR;
-            break;
-        default:
-            return Fail(ERROR_INVALID_PARAMETER, EINVAL);
-    }
-    // 1.5 stop bits (1) is what the UART sends for CSTOPB with 5-bit characters.
-    if (dcb->StopBits > TWOSTOPBITS) return Fail(ERROR_INVALID_PARAMETER, EINVAL);
+    const auto speed = FindBack(kSpeeds, dcb->BaudRate);
+    const auto size = FindBack(kByteSizes, dcb->ByteSize);
+    const auto parity = FindBack(kParities, dcb->Parity);
+    const auto stopBits = FindBack(kStopBits, dcb->StopBits);
+    if (!speed || !size || !parity || !stopBits) return Fail(ERROR_INVALID_PARAMETER, EINVAL);
 
-    ::cfsetispeed(&t, speed);
-    ::cfsetospeed(&t, speed);
-    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    t.c_cflag |= size | parity | CREAD | CLOCAL;
-    if (dcb->StopBits != ONESTOPBIT) t.c_cflag |= CSTOPB;
+    ::cfsetispeed(&t, *speed);
+    ::cfsetospeed(&t, *speed);
+    t.c_cflag &= ~(CSIZE | kParityBits | CSTOPB | CRTSCTS);
+    t.c_cflag |= *size | *parity | *stopBits | CREAD | CLOCAL;
     if (dcb->fOutxCtsFlow) t.c_cflag |= CRTSCTS;
 
     t.c_iflag &=
         ~(IXON | IXOFF | ICRNL | INLCR | IGNCR | IUCLC | ISTRIP | IGNBRK | BRKINT | PARMRK | INPCK);
     if (dcb->fOutX) t.c_iflag |= IXON;
     if (dcb->fInX) t.c_iflag |= IXOFF;
-    if (parity != 0) t.c_iflag |= INPCK;
+    if (*parity != 0) t.c_iflag |= INPCK;
     if (dcb->XonChar != 0) t.c_cc[VSTART] = static_cast<cc_t>(dcb->XonChar);
     if (dcb->XoffChar != 0) t.c_cc[VSTOP] = static_cast<cc_t>(dcb->XoffChar);
 
@@ -260,8 +269,9 @@ BOOL SetCommState(HANDLE file, DCB* dcb) {
     // Reads return at once with whatever is waiting.
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd, TCSANOW, &t) != 0) return FailErrno(errno);
-    return TRUE;
+    const int err = ::tcsetattr(fd, TCSANOW, &t) == 0 ? 0 : errno;
+    ForgetQueue(fd);  // the rate may have changed
+    return err == 0 ? TRUE : FailErrno(err);
 }
 
 BOOL SetupComm(HANDLE file, DWORD, DWORD) {
@@ -325,35 +335,24 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void*) {
     return TRUE;
 }
 
-BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void*) {
+BOOL WriteFileNow(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written) {
     if (written != nullptr) *written = 0;
     const int fd = FdOf(file);
     if (fd < 0) return Fail(ERROR_INVALID_HANDLE, EBADF);
     const auto* in = static_cast<const unsigned char*>(buffer);
-    const auto deadline = std::chrono::steady_clock::now() + kWriteTimeout;
     DWORD sent = 0;
     int err = 0;
     while (sent < toWrite && err == 0) {
-        const ssize_t n = ::write(fd, in + sent, toWrite - sent);
+        const DWORD now = BytesToQueue(fd, toWrite - sent);
+        if (now == 0) break;  // enough line time queued already
+        const ssize_t n = ::write(fd, in + sent, now);
         if (n > 0) {
             sent += static_cast<DWORD>(n);
-            continue;
-        }
-        if (n == 0) {
+            Queued(fd, static_cast<DWORD>(n));
+        } else if (n == 0) {
             err = EIO;  // a tty that takes nothing would never take the rest either
         } else if (errno == EAGAIN) {
-            // The line is full or held stopped (flow control, an XOFF with no XON): wait for it,
-            // but not for ever, so a stopped line fails the write instead of freezing the caller.
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
-                err = ETIMEDOUT;
-                break;
-            }
-            pollfd p{fd, POLLOUT, 0};
-            const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-            if (ready < 0 && errno != EINTR) err = errno;
-            if (ready > 0 && (p.revents & POLLNVAL)) err = EBADF;
+            break;  // the driver's buffer is full, or the line held stopped
         } else if (errno != EINTR) {
             err = errno;
         }
@@ -363,9 +362,49 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, v
     return TRUE;
 }
 
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void*) {
+    if (written != nullptr) *written = 0;
+    const auto* in = static_cast<const unsigned char*>(buffer);
+    // A tty's POLLOUT comes only once its queue has fallen far below full (on a pseudo-terminal,
+    // after most of its 20 KiB have gone), so waiting for it would stall a caller for a long
+    // stretch of line time. Short sleeps find room as soon as there is some.
+    auto deadline = std::chrono::steady_clock::now() + kWriteTimeout;
+    DWORD sent = 0;
+    for (;;) {
+        DWORD n = 0;
+        const BOOL ok = WriteFileNow(file, in + sent, toWrite - sent, &n);
+        sent += n;
+        if (written != nullptr) *written = sent;
+        if (!ok) return FALSE;
+        if (sent == toWrite) return TRUE;
+        const auto now = std::chrono::steady_clock::now();
+        if (n > 0) {
+            deadline = now + kWriteTimeout;
+        } else if (now >= deadline) {
+            return Fail(ERROR_GEN_FAILURE, ETIMEDOUT);  // held stopped, e.g. an XOFF and no XON
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 BOOL CloseHandle(HANDLE object) {
     const int fd = FdOf(object);
     if (fd < 0) return Fail(ERROR_INVALID_HANDLE, EBADF);
+    ForgetQueue(fd);
+    // Linux makes close wait until a serial port's output has drained, up to 30 s on a line held
+    // stopped. Queued output gets its line time, bounded, and what is left then is dropped.
+    int queued = 0;
+    if (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        termios t{};
+        const std::uint32_t rate = ::tcgetattr(fd, &t) == 0 ? LineBytesPerSecond(t) : 0;
+        const auto until = std::chrono::steady_clock::now() +
+                           line_pacing::DrainWait(static_cast<std::uint32_t>(queued), rate);
+        while (queued > 0 && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (::ioctl(fd, TIOCOUTQ, &queued) != 0) queued = 0;
+        }
+    }
+    ::tcflush(fd, TCOFLUSH);
     // A pty slave keeps its exclusive flag while the master lives, so drop it if the lock shows
     // the port is ours (the lock is ours to take only when no one else holds it).
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::ioctl(fd, TIOCNXCL);

@@ -12,6 +12,7 @@
 #include "measure/receive_poll.h"
 #include "platform/beep.h"
 #include "platform/time_of_day.h"
+#include "serial/port_io.h"
 #include "serial/serial_port.h"
 #include "transmit/text_file_reader.h"
 
@@ -79,7 +80,7 @@ QLineEdit* TForm1::EditNamed(const std::string& name) const {
 }
 
 void TForm1::Timer1Timer() {
-    const measure::PollResult poll = measure::PollPort(hComm, *this);
+    const measure::PollResult poll = measure::PollPort(*this);
     if (poll.accepted) {
         Memo1->AddLine(DisplayText(poll.chunkText));
         for (const auto& update : poll.updates) {
@@ -125,10 +126,9 @@ void TForm1::RadioButton2Click() {
 void TForm1::SendTestByte(unsigned char byte, const char* sentText, const char* failedText) {
     Label3->SetCaption(QString::fromUtf8(sentText));
     MessageBeep(MB_OK);
-    DWORD written = 0;
-    if (!WriteFile(hComm, &byte, 1, &written, nullptr) || written != 1) {
-        Label3->SetCaption(QString::fromUtf8(failedText));
-    }
+    // One byte, written without letting the message loop run: on a full line it waits for room
+    // (a few milliseconds on a line that moves), on a line held stopped it fails.
+    if (!serial::Write(&byte, 1)) Label3->SetCaption(QString::fromUtf8(failedText));
 }
 
 void TForm1::Button1Click() {
@@ -150,12 +150,15 @@ void TForm1::Button2Click() {
         return;
     }
     ++transfersRunning_;
+    // While the line is full, the window stays live: pending events run between tries, and the
+    // write then goes to whatever port is selected by that time.
+    const serial::WaitHook whileWaiting = [] {
+        QApplication::processEvents(QEventLoop::AllEvents);
+    };
     bool failed = false;
     while (const auto w = file.NextWrite()) {
-        DWORD written = 0;
         // A failed write ends the transfer: the board never gets a file with a hole in it.
-        if (!WriteFile(hComm, w->bytes, static_cast<DWORD>(w->size), &written, nullptr) ||
-            written != w->size) {
+        if (!serial::Write(w->bytes, w->size, whileWaiting)) {
             failed = true;
             break;
         }

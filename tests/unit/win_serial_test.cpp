@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/line_rate_reader.h"
 #include "tests/unit/pty_fixture.h"
 
 using namespace quenby_test;
@@ -323,4 +325,92 @@ TEST(FlowControl, ALineHeldStoppedFailsTheWriteInsteadOfBlockingForEver) {
     EXPECT_EQ(written, 1u);
     EXPECT_EQ(pty.Receive(1), Bytes({0x55}));
     EXPECT_EQ(CloseHandle(h), TRUE);
+}
+
+namespace {
+
+// Opens the pty's slave as a 115200 8N1 port.
+HANDLE OpenAt115200(const Pty& pty) {
+    const HANDLE h = OpenExclusive(pty.slave());
+    DCB d;
+    EXPECT_EQ(GetCommState(h, &d), TRUE);
+    d.BaudRate = 115200;
+    EXPECT_EQ(SetCommState(h, &d), TRUE);
+    return h;
+}
+
+// The byte at offset i of everything a test writes to the line.
+unsigned char Pattern(std::size_t i) {
+    return static_cast<unsigned char>(i * 7 + i / 251);
+}
+// Writes Pattern from offset 0 until the driver takes no more; returns how many bytes it took.
+std::size_t FillLine(HANDLE h) {
+    std::size_t filled = 0;
+    for (int quiet = 0; quiet < 2;) {
+        unsigned char buf[1024];
+        for (std::size_t i = 0; i < sizeof buf; ++i) buf[i] = Pattern(filled + i);
+        const ssize_t n = ::write(FdOf(h), buf, sizeof buf);
+        if (n > 0) {
+            filled += static_cast<std::size_t>(n);
+            quiet = 0;
+        } else {
+            ++quiet;  // the pty moves what it holds along in the background: try once more
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    return filled;
+}
+
+}  // namespace
+
+// A full line whose far end takes 11,520 B/s frees room a little at a time, and every write takes
+// it as it comes: none waits for the line to empty.
+TEST(FullLine, WritesFindRoomAsTheFarEndTakesBytesAtTheLineRate) {
+    Pty pty;
+    const HANDLE h = OpenAt115200(pty);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::size_t sent = FillLine(h);
+    ASSERT_GT(sent, 4096u);
+
+    LineRateReader far(pty.master(), 11520);
+    std::chrono::steady_clock::duration longest{0};
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(700);
+    while (std::chrono::steady_clock::now() < until) {
+        const unsigned char two[2] = {Pattern(sent), Pattern(sent + 1)};
+        DWORD written = 0;
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(WriteFile(h, two, 2, &written, nullptr), TRUE);
+        longest = std::max(longest, std::chrono::steady_clock::now() - start);
+        ASSERT_EQ(written, 2u);
+        sent += 2;
+    }
+    far.Stop();
+    EXPECT_LT(longest, std::chrono::milliseconds(200)) << "a write waited for the line to drain";
+
+    const std::string head = far.Got();
+    const Bytes tail = pty.Receive(sent - head.size());
+    Bytes got(head.begin(), head.end());
+    got.insert(got.end(), tail.begin(), tail.end());
+    ASSERT_EQ(got.size(), sent);
+    for (std::size_t i = 0; i < sent; ++i) ASSERT_EQ(got[i], Pattern(i)) << "at byte " << i;
+    EXPECT_EQ(CloseHandle(h), TRUE);
+}
+
+// A close never waits for a full line to drain: what is still queued is dropped, and the far end
+// gets a prefix of what was written, never more afterwards.
+TEST(FullLine, CloseDropsWhatIsStillQueued) {
+    Pty pty;
+    const HANDLE h = OpenAt115200(pty);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const std::size_t filled = FillLine(h);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CloseHandle(h), TRUE);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+
+    const Bytes got = pty.Receive(filled, std::chrono::milliseconds(500));
+    EXPECT_LT(got.size(), filled) << "nothing was dropped";
+    for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], Pattern(i)) << "at byte " << i;
+    const HANDLE again = OpenExclusive(pty.slave());
+    EXPECT_NE(again, INVALID_HANDLE_VALUE) << "the port must be free after the close";
+    CloseHandle(again);
 }

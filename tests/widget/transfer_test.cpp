@@ -4,11 +4,18 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <random>
 
 #include "platform/beep.h"
+#include "tests/support/line_rate_reader.h"
 #include "tests/widget/form_fixture.h"
 #include "transmit/text_rules.h"
 
@@ -295,4 +302,111 @@ TEST_F(TransferTest, DialogOffersBothFiltersAndMatchesAnyCase) {
     EXPECT_EQ(listed(0), QStringList({"PROG.S"}));
     EXPECT_EQ(listed(1), QStringList({"data.Hex"}));
     dialog->reject();
+}
+
+namespace {
+
+// Lines whose text tells where they stand, so a lost or repeated stretch shows.
+std::string NumberedLines(int count) {
+    std::string bytes;
+    char line[32];
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(line, sizeof line, "S1130000%06d\n", i);
+        bytes += line;
+    }
+    return bytes;
+}
+
+double Percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
+}
+
+// A transfer whose line is full: COM2's far end reads at a line's rate, or not at all. A spare
+// descriptor below the port's is held from before the window opens, so that a port opened later
+// can be given another descriptor number than the one it replaces.
+class FullLineTest : public TransferTest {
+  protected:
+    void SetUp() override {
+        spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(spare_, 0);
+        TransferTest::SetUp();
+    }
+    void TearDown() override {
+        if (spare_ >= 0) ::close(spare_);
+        TransferTest::TearDown();
+    }
+    void FreeSpareDescriptor() {
+        ::close(spare_);
+        spare_ = -1;
+    }
+    int spare_ = -1;
+};
+
+}  // namespace
+
+TEST_F(FullLineTest, TicksAndTestBytesGoOnWhileTheLineTakesBytesAtItsRate) {
+    const std::string bytes = NumberedLines(2500);  // 40,000 bytes on the line: 3.5 s at 115200
+    const std::string expected = Joined(transmit::WritesForFile(bytes));
+    LineRateReader far(Port(2).Master(), 11520);
+    std::vector<std::chrono::steady_clock::time_point> ticks;
+    QObject::connect(F().Timer1, &QTimer::timeout, &F(),
+                     [&] { ticks.push_back(std::chrono::steady_clock::now()); });
+    int presses = 0;
+    QTimer presser;
+    QObject::connect(&presser, &QTimer::timeout, [&] {
+        if (presses < 20) ++presses, F().Button1->click();
+    });
+    presser.start(70);
+    AnswerDialog(File("line.s", bytes));
+    const auto start = std::chrono::steady_clock::now();
+    ticks.clear();
+    F().Button2->click();
+    const auto end = std::chrono::steady_clock::now();
+    presser.stop();
+
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < ticks.size(); ++i)
+        gaps.push_back(std::chrono::duration<double, std::milli>(ticks[i] - ticks[i - 1]).count());
+    const double ms = std::chrono::duration<double, std::milli>(end - start).count();
+    std::printf("transfer %.0f ms, %zu ticks, gaps p50 %.1f p90 %.1f max %.1f ms\n", ms,
+                ticks.size(), Percentile(gaps, 0.5), Percentile(gaps, 0.9), Percentile(gaps, 1));
+    EXPECT_GT(ms, 500.0) << "the line was never full";
+    EXPECT_GE(static_cast<double>(ticks.size()), ms / 100) << "ticks stalled during the transfer";
+    EXPECT_EQ(F().Label3->text(), QString::fromUtf8("ファイル転送終了しました"));
+
+    const std::string got = far.WaitFor(expected.size() + presses, 10000);
+    EXPECT_EQ(got.find("\r\x55"), std::string::npos) << "a test byte split a line end";
+    std::string withoutTestBytes;
+    for (char c : got)
+        if (c != 0x55) withoutTestBytes.push_back(c);
+    EXPECT_TRUE(withoutTestBytes == expected)
+        << "received " << withoutTestBytes.size() << " of " << expected.size() << " bytes";
+    EXPECT_EQ(got.size() - withoutTestBytes.size(), static_cast<std::size_t>(presses));
+}
+
+TEST_F(FullLineTest, PortSelectedWhileTheLineIsFullGetsTheRestOfTheFile) {
+    const std::string bytes = NumberedLines(6000);
+    const std::string expected = Joined(transmit::WritesForFile(bytes));
+    MasterDrain com1(Port(1).Master());
+    std::string first;  // COM2's far end reads nothing until the line is full, then all of it
+    bool switched = false;
+    QTimer::singleShot(300, &F(), [&] {
+        // The transfer waits for room on COM2 here. Its far end now takes everything queued, and
+        // COM1, opened on another descriptor number, replaces it.
+        ASSERT_EQ(F().Label3->text(), QString::fromUtf8("ファイル転送中です"));
+        first = Port(2).Receive(SIZE_MAX, 100);
+        FreeSpareDescriptor();
+        Choose(F().RadioButton3);
+        switched = true;
+    });
+    Transfer(File("switch.s", bytes));
+    ASSERT_TRUE(switched);
+    EXPECT_EQ(F().Label3->text(), QString::fromUtf8("ファイル転送終了しました"));
+    EXPECT_EQ(Port(2).Receive(SIZE_MAX, 100), "") << "COM2 got bytes after the switch";
+    ASSERT_GT(first.size(), 4096u) << "the line was not full at the switch";
+    ASSERT_LT(first.size(), expected.size());
+    const std::string rest = com1.WaitFor(expected.size() - first.size());
+    EXPECT_TRUE(first + rest == expected) << "COM2 got " << first.size() << " bytes, COM1 "
+                                          << rest.size() << ", of " << expected.size();
 }
