@@ -310,6 +310,8 @@ TEST_P(LineRateTransfer, WindowStaysLiveAndReadingsStayExact) {
     Program reference(*this, {.name = "reference"});
     ASSERT_NE(reference.Window(), 0u);
     ASSERT_TRUE(reference.WaitOpen(line.Slave()));
+    const Screen refScreen(reference.Window());
+    const std::string fresh = refScreen.Grab(kChannel0) + refScreen.Grab(kChannel1);
     char low[32], high[32];
     std::snprintf(low, sizeof low, "ad0:%08dad1:%08d\r\n", 1000, 3000);
     std::snprintf(high, sizeof high, "ad0:%08dad1:%08d\r\n", 1000 + kRamp - 1, 3000 + kRamp - 1);
@@ -317,8 +319,9 @@ TEST_P(LineRateTransfer, WindowStaysLiveAndReadingsStayExact) {
     std::this_thread::sleep_for(300ms);
     line.Send(high);
     std::this_thread::sleep_for(300ms);
-    const Screen refScreen(reference.Window());
     const std::string want = refScreen.Grab(kChannel0) + refScreen.Grab(kChannel1);
+    ASSERT_FALSE(want.empty());
+    ASSERT_NE(want, fresh) << "the reference shows no readings";
     EXPECT_TRUE(shown == want) << "maximum, minimum or difference not those of the records sent";
 }
 
