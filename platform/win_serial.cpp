@@ -392,7 +392,8 @@ BOOL CloseHandle(HANDLE object) {
     if (fd < 0) return Fail(ERROR_INVALID_HANDLE, EBADF);
     ForgetQueue(fd);
     // Linux makes close wait until a serial port's output has drained, up to 30 s on a line held
-    // stopped. Queued output gets its line time, bounded, and what is left then is dropped.
+    // stopped. Queued output gets its line time, bounded, and what is left then is dropped. A
+    // driver that reports no queue (a pseudo-terminal) has nothing to drain and loses nothing.
     int queued = 0;
     if (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
         termios t{};
@@ -403,8 +404,8 @@ BOOL CloseHandle(HANDLE object) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             if (::ioctl(fd, TIOCOUTQ, &queued) != 0) queued = 0;
         }
+        if (queued > 0) ::tcflush(fd, TCOFLUSH);
     }
-    ::tcflush(fd, TCOFLUSH);
     // A pty slave keeps its exclusive flag while the master lives, so drop it if the lock shows
     // the port is ours (the lock is ours to take only when no one else holds it).
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::ioctl(fd, TIOCNXCL);

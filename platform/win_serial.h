@@ -146,9 +146,11 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, v
 // On failure: as WriteFile, without the time-out.
 BOOL WriteFileNow(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written);
 
-// Closes a port, never waiting long: it gives queued output its line time to leave, at most
-// line_pacing::kCloseWait (100 ms), then drops what is still queued, so the close itself has
-// nothing to drain. A port opened for this process alone is released to every other opener.
+// Closes a port, never waiting long: where the driver reports queued output, it gives it its
+// line time to leave, at most line_pacing::kCloseWait (100 ms), then drops what is still queued,
+// so the close itself has nothing to drain. A driver that reports no queue (a pseudo-terminal)
+// keeps what it holds for the far end. A port opened for this process alone is released to every
+// other opener.
 // On failure: only a handle that names no descriptor fails; the handle is unusable afterwards
 // either way.
 BOOL CloseHandle(HANDLE object);

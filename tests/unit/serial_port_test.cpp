@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "serial/port_io.h"
 #include "tests/unit/pty_fixture.h"
 
 using namespace quenby_test;
@@ -246,6 +247,36 @@ TEST_F(SerialLinkTest, AFailedSelectionStillReleasesTheOldPort) {
         CreateFileA("COM2", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(again, INVALID_HANDLE_VALUE) << "COM2 still held after selecting COM4";
     CloseHandle(again);
+}
+
+}  // namespace
+
+namespace {
+
+// A write that may let other work run while it waits still gives up on a line held stopped, and
+// the time that work takes is not counted against the line.
+TEST_F(SerialLinkTest, AWriteWaitingWithAHookFailsOnALineHeldStoppedAndWorksAfterXon) {
+    Pty& pty = Attach("COM2");
+    pty.SetSlaveFlowControl(false, true);
+    ASSERT_EQ(serial::OpenStartupPort(), std::nullopt);
+    pty.Send({0x13});  // XOFF
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    int hookRuns = 0;
+    const auto hook = [&] {
+        if (hookRuns++ == 0) std::this_thread::sleep_for(std::chrono::seconds(1));
+    };
+    const unsigned char byte = 0x55;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(serial::Write(&byte, 1, hook));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, kWriteTimeout + std::chrono::seconds(1));
+    EXPECT_GT(hookRuns, 1);
+    EXPECT_EQ(pty.Receive(1, std::chrono::milliseconds(100)), Bytes{});
+
+    pty.Send({0x11});  // XON
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(serial::Write(&byte, 1, hook));
+    EXPECT_EQ(pty.Receive(1), Bytes({0x55}));
 }
 
 }  // namespace
