@@ -218,7 +218,10 @@ class LineRateTransfer : public Session, public ::testing::WithParamInterface<Li
 
 // A transfer fills the line for seconds. Meanwhile the clock runs, MON_CLR empties the monitor
 // at once, test bytes go out between the file's line ends, and every record the board sends is
-// read whole, so the readings afterwards are those of the records sent.
+// read whole, so the readings afterwards are those of the records sent. A tick held up for more
+// than a record's time (100 ms), by the transfer or by a test byte waiting for room, lets two
+// records pile up; a tick then reads 28 bytes across them and the next finds a tag it cannot
+// read the fields after, which shows as a minimum of 0.
 TEST_P(LineRateTransfer, WindowStaysLiveAndReadingsStayExact) {
     const LiveCase& k = GetParam();
     const TransferFile t = MakeTransferFile(k.fileSize, 9);
