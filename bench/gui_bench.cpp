@@ -6,9 +6,12 @@
 // QUENBY_BENCH_TRANSFERS sets how many transfers of each kind run (default 3; 0 skips them).
 
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <malloc.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QFileDialog>
@@ -21,14 +24,16 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
 
 #include "serial/serial_port.h"
+#include "tests/support/far_end.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
 #include "ui/application.h"
 #include "ui/main_window.h"
 
@@ -91,7 +96,8 @@ std::size_t LineEnds(const std::string& bytes) {
 // The main window as the program runs it: COM2 opened at construction, shown.
 class Window {
   public:
-    Window() : com2_("QUENBY_COM2", pty_.SlavePath().c_str()), form_(std::make_unique<TForm1>(qApp)) {
+    Window()
+        : com2_("QUENBY_COM2", pty_.SlavePath().c_str()), form_(std::make_unique<TForm1>(qApp)) {
         if (hComm == INVALID_HANDLE_VALUE) Fail("COM2 did not open on " + pty_.SlavePath());
         form_->show();
         if (!QTest::qWaitForWindowExposed(form_.get())) Fail("the window was not exposed");
@@ -119,7 +125,7 @@ struct TransferRun {
 // to the handler's return.
 TransferRun RealTransfer(const std::string& path, std::size_t lineBytes) {
     Window w;
-    MasterDrain far(w.Pty().Master());
+    quenby_test::FarEnd far(w.Pty().Master());
     TransferRun run;
     bool timing = false;
     Clock::time_point start, lastTick;
@@ -141,7 +147,8 @@ TransferRun RealTransfer(const std::string& path, std::size_t lineBytes) {
     w.F().Button2->click();
     run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     timing = false;
-    if (far.WaitFor(lineBytes, 30000).size() != lineBytes) Fail("the transfer lost bytes");
+    if (far.WaitFor(lineBytes, std::chrono::seconds(30)).size() != lineBytes)
+        Fail("the transfer lost bytes");
     return run;
 }
 
@@ -153,14 +160,15 @@ double BareLoop(const std::string& bytes) {
     if (fd < 0 || tcgetattr(fd, &raw) != 0) Fail("cannot open " + pty.SlavePath());
     cfmakeraw(&raw);
     tcsetattr(fd, TCSANOW, &raw);
-    MasterDrain far(pty.Master());
+    quenby_test::FarEnd far(pty.Master());
     const auto start = Clock::now();
     for (const char c : bytes) {
         if (::write(fd, &c, 1) != 1) Fail("bare write failed");
         QApplication::processEvents(QEventLoop::AllEvents);
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (far.WaitFor(bytes.size(), 30000).size() != bytes.size()) Fail("the bare loop lost bytes");
+    if (far.WaitFor(bytes.size(), std::chrono::seconds(30)).size() != bytes.size())
+        Fail("the bare loop lost bytes");
     ::close(fd);
     return seconds;
 }
@@ -170,11 +178,8 @@ void MeasureTransfers() {
     const int runs = env ? std::atoi(env) : 3;
     if (runs <= 0) return;
     const std::string bytes = SRecordFile(kTransferBytes);
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("quenby-bench-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string path = (dir / "transfer.s").string();
-    std::ofstream(path, std::ios::binary) << bytes;
+    const quenby_test::TempDir dir("quenby-bench");
+    const std::string path = dir.Write("transfer.s", bytes);
 
     std::vector<double> bare, real, gaps;
     for (int i = 0; i < runs; ++i) {
@@ -185,7 +190,6 @@ void MeasureTransfers() {
         std::fprintf(stderr, "transfer %d: bare %.3f s, real %.3f s, %zu tick intervals\n", i + 1,
                      bare.back(), real.back(), run.tickGapsMs.size());
     }
-    std::filesystem::remove_all(dir);
     // Both figures in file bytes per second: each file byte is one write in both loops.
     Emit("transfer_bare_Bps", static_cast<double>(bytes.size()) / Median(bare));
     Emit("transfer_real_Bps", static_cast<double>(bytes.size()) / Median(real));

@@ -38,25 +38,40 @@ QT_QPA_PLATFORM=offscreen QUENBY_BENCH_TRANSFERS=${BENCH_TRANSFERS:-3} \
 grep -E '^(transfer [0-9]|tick_)' "$work/gui.log" >&2 || true
 
 echo "bench: start-up and idle processor time (Xvfb)" >&2
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-[ -s "$work/display" ] || { echo "bench: Xvfb did not start" >&2; exit 1; }
+if [ ! -s "$work/display" ]; then
+    echo "bench: Xvfb did not start" >&2
+    cat "$work/xvfb.log" >&2
+    exit 1
+fi
 export DISPLAY=":$(head -n 1 "$work/display")" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work"
 probe="$bin/quenby-bench-xprobe"
+# A probe that fails stops the run with what it was measuring and the probe's own messages.
+probe_failed() {
+    echo "bench: quenby-bench-xprobe failed: $1" >&2
+    cat "$work/probe.log" >&2
+    exit 1
+}
 bare=("$bin/quenby-bench-bare-window")
 program=("$bin/quenby")
 
-"$probe" startup quenby-bench-bare-window -- "${bare[@]}" >/dev/null 2>&1
-"$probe" startup Quenby -- "${program[@]}" >/dev/null 2>&1
+"$probe" startup quenby-bench-bare-window -- "${bare[@]}" >/dev/null 2>"$work/probe.log" ||
+    probe_failed "warm-up start of the bare window"
+"$probe" startup Quenby -- "${program[@]}" >/dev/null 2>"$work/probe.log" ||
+    probe_failed "warm-up start of the program"
 for _ in $(seq "$startups"); do
-    "$probe" startup quenby-bench-bare-window -- "${bare[@]}" 2>/dev/null >>"$work/bare.ms"
-    "$probe" startup Quenby -- "${program[@]}" 2>/dev/null >>"$work/program.ms"
+    "$probe" startup quenby-bench-bare-window -- "${bare[@]}" 2>"$work/probe.log" \
+        >>"$work/bare.ms" || probe_failed "start-up of the bare window"
+    "$probe" startup Quenby -- "${program[@]}" 2>"$work/probe.log" >>"$work/program.ms" ||
+        probe_failed "start-up of the program"
 done
 for _ in $(seq "$idle_runs"); do
-    "$probe" idle "$idle_seconds" quenby-bench-bare-window -- "${bare[@]}" --timer 2>/dev/null \
-        >>"$work/idle-timer.txt"
-    "$probe" idle "$idle_seconds" Quenby -- "${program[@]}" 2>/dev/null >>"$work/idle.txt"
+    "$probe" idle "$idle_seconds" quenby-bench-bare-window -- "${bare[@]}" --timer \
+        2>"$work/probe.log" >>"$work/idle-timer.txt" || probe_failed "idle bare window with a timer"
+    "$probe" idle "$idle_seconds" Quenby -- "${program[@]}" 2>"$work/probe.log" \
+        >>"$work/idle.txt" || probe_failed "idle program"
 done
 
 median() { sort -g "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }

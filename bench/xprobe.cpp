@@ -2,7 +2,7 @@
 // pseudo-terminal on which nothing arrives as its COM2, and measures it from outside.
 //
 //   quenby-bench-xprobe startup TITLE -- PROGRAM [ARGS...]
-//       prints the milliseconds from the fork to the mapping of a top-level window whose title
+//       prints the milliseconds from the start to the mapping of a top-level window whose title
 //       contains TITLE (with no window manager the server exposes a window as it maps it)
 //   quenby-bench-xprobe idle SECONDS TITLE -- PROGRAM [ARGS...]
 //       waits for the window, lets the program settle for 2 s, then prints the processor time it
@@ -13,21 +13,21 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <dirent.h>
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/child.h"
+#include "tests/support/pty_pair.h"
 
 namespace {
 
@@ -57,8 +57,8 @@ std::string WindowTitle(Display* display, Window window) {
 }
 
 // Waits for the child's window to be mapped; the root's substructure was selected before the
-// fork, so the mapping cannot be missed.
-void AwaitWindow(Display* display, pid_t child, const std::string& title) {
+// start, so the mapping cannot be missed.
+void AwaitWindow(Display* display, quenby_test::Child& child, const std::string& title) {
     const auto deadline = Clock::now() + std::chrono::seconds(30);
     while (Clock::now() < deadline) {
         while (XPending(display) > 0) {
@@ -68,8 +68,7 @@ void AwaitWindow(Display* display, pid_t child, const std::string& title) {
                 WindowTitle(display, event.xmap.window).find(title) != std::string::npos)
                 return;
         }
-        int status = 0;
-        if (waitpid(child, &status, WNOHANG) == child) Die("the program ended before its window");
+        if (!child.Running()) Die("the program ended before its window");
         pollfd p{ConnectionNumber(display), POLLIN, 0};
         ::poll(&p, 1, 20);
     }
@@ -79,15 +78,8 @@ void AwaitWindow(Display* display, pid_t child, const std::string& title) {
 // Processor time of the whole process: from /proc/PID/stat in seconds (tick resolution), and
 // summed over its threads' schedstat in seconds.
 std::pair<double, double> CpuSeconds(pid_t pid) {
-    std::ifstream statFile("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) Die("cannot read /proc/" + std::to_string(pid) + "/stat");
-    std::istringstream fields(stat.substr(close + 2));
-    std::vector<std::string> f;
-    for (std::string s; fields >> s;) f.push_back(s);
-    // Fields 14 and 15 of the line; f[0] is field 3.
-    const double ticks = std::stod(f.at(11)) + std::stod(f.at(12));
+    const double stat = quenby_test::CpuSeconds(pid);
+    if (stat < 0) Die("cannot read /proc/" + std::to_string(pid) + "/stat");
 
     double ns = 0;
     const std::string taskDir = "/proc/" + std::to_string(pid) + "/task";
@@ -100,7 +92,7 @@ std::pair<double, double> CpuSeconds(pid_t pid) {
         }
         closedir(dir);
     }
-    return {ticks / static_cast<double>(sysconf(_SC_CLK_TCK)), ns / 1e9};
+    return {stat, ns / 1e9};
 }
 
 }  // namespace
@@ -120,23 +112,26 @@ int main(int argc, char** argv) {
     XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
     XSync(display, False);
 
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) Die("no pseudo-terminal");
-    setenv("QUENBY_COM2", ptsname(master), 1);
-
-    std::vector<char*> command;
-    for (std::size_t i = dash + 1; i < args.size(); ++i) command.push_back(argv[i + 1]);
-    command.push_back(nullptr);
+    std::optional<PtyPair> com2;
+    try {
+        com2.emplace();
+    } catch (const std::exception& e) {
+        Die(e.what());
+    }
+    const std::vector<std::string> command(args.begin() + static_cast<std::ptrdiff_t>(dash) + 1,
+                                           args.end());
+    const quenby_test::Env env{{"QUENBY_COM2", com2->SlavePath()}};
+    const quenby_test::Child::Streams inherited{quenby_test::kInherit, quenby_test::kInherit,
+                                                quenby_test::kInherit};
 
     const auto start = Clock::now();
-    const pid_t child = fork();
-    if (child < 0) Die("fork failed");
-    if (child == 0) {
-        execvp(command[0], command.data());
-        std::perror(command[0]);
-        _exit(127);
+    std::optional<quenby_test::Child> child;
+    try {
+        child.emplace(command, env, inherited);
+    } catch (const std::exception& e) {
+        Die(e.what());
     }
-    AwaitWindow(display, child, title);
+    AwaitWindow(display, *child, title);
     const double shownMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 
     if (startup) {
@@ -144,16 +139,14 @@ int main(int argc, char** argv) {
     } else {
         const double seconds = std::stod(args[1]);
         std::this_thread::sleep_for(std::chrono::seconds(2));
-        const auto [stat0, sched0] = CpuSeconds(child);
+        const auto [stat0, sched0] = CpuSeconds(child->Pid());
         const auto t0 = Clock::now();
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-        const auto [stat1, sched1] = CpuSeconds(child);
+        const auto [stat1, sched1] = CpuSeconds(child->Pid());
         const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
         std::printf("%.4f %.4f\n", 100 * (stat1 - stat0) / wall, 100 * (sched1 - sched0) / wall);
     }
-    kill(child, SIGTERM);
-    waitpid(child, nullptr, 0);
+    child->Stop();
     XCloseDisplay(display);
-    ::close(master);
     return 0;
 }

@@ -5,6 +5,7 @@
 // otherwise its low five bits give the chunk length (0..31; the chunk keeps at most 28), and that
 // many bytes follow.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,9 +18,12 @@
 
 namespace {
 
+using measure::Channel;
 using measure::ChannelStatistics;
 using measure::Chunk;
+using measure::Display;
 using measure::DisplayUpdate;
+using measure::Role;
 
 [[noreturn]] void Fault(const char* what) {
     std::fprintf(stderr, "record_fuzzer: %s\n", what);
@@ -53,7 +57,7 @@ struct ChannelModel {
     std::int32_t* value;
     std::int32_t* max;
     std::int32_t* min;
-    const char* names[3];
+    Channel channel;
 };
 
 void ModelChannel(const ChannelModel& ch, const std::string& field,
@@ -61,24 +65,25 @@ void ModelChannel(const ChannelModel& ch, const std::string& field,
     *ch.value = ReferenceValue(field);
     if (*ch.value > *ch.max) {
         *ch.max = *ch.value;
-        updates.push_back({ch.names[0], field});
+        updates.push_back({{Role::Maximum, ch.channel}, field});
     }
     if (*ch.value < *ch.min) {
         *ch.min = *ch.value;
-        updates.push_back({ch.names[1], field});
+        updates.push_back({{Role::Minimum, ch.channel}, field});
     }
-    updates.push_back({ch.names[2], std::to_string(std::int64_t{*ch.max} - *ch.min)});
+    updates.push_back(
+        {{Role::Difference, ch.channel}, std::to_string(std::int64_t{*ch.max} - *ch.min)});
 }
 
 std::vector<DisplayUpdate> ModelRecord(ChannelStatistics& s, const Bytes& b) {
     std::vector<DisplayUpdate> updates;
     for (std::size_t a = 0; a <= 24; ++a) {
         if (b.at(a) != 'a' || b.at(a + 1) != 'd' || b.at(a + 2) != '0') continue;
-        updates.push_back({"Edit4", TextAt(b, 0, 28)});
-        ModelChannel({&s.ad0Value, &s.ad0Max, &s.ad0Min, {"Edit2", "Edit5", "Edit6"}},
-                     TextAt(b, a + 4, 8), updates);
-        ModelChannel({&s.ad1Value, &s.ad1Max, &s.ad1Min, {"Edit7", "Edit8", "Edit9"}},
-                     TextAt(b, a + 16, 8), updates);
+        updates.push_back({{Role::LastRecord, Channel::Ch0}, TextAt(b, 0, 28)});
+        ModelChannel({&s.ad0Value, &s.ad0Max, &s.ad0Min, Channel::Ch0}, TextAt(b, a + 4, 8),
+                     updates);
+        ModelChannel({&s.ad1Value, &s.ad1Max, &s.ad1Min, Channel::Ch1}, TextAt(b, a + 16, 8),
+                     updates);
         break;
     }
     return updates;
@@ -89,22 +94,26 @@ bool SameStats(const ChannelStatistics& x, const ChannelStatistics& y) {
            x.ad1Value == y.ad1Value && x.ad1Max == y.ad1Max && x.ad1Min == y.ad1Min;
 }
 
-// The updates of one record come in this order, each control at most once, and the three
-// difference displays of a record always come.
+// The updates of one record come in this order, each display at most once, and the last record
+// and both difference displays of a record always come.
 void CheckOrder(const std::vector<DisplayUpdate>& updates) {
     if (updates.empty()) return;
-    static const char* const kOrder[] = {"Edit4", "Edit2", "Edit5", "Edit6",
-                                         "Edit7", "Edit8", "Edit9"};
+    static const Display kOrder[] = {
+        {Role::LastRecord, Channel::Ch0}, {Role::Maximum, Channel::Ch0},
+        {Role::Minimum, Channel::Ch0},    {Role::Difference, Channel::Ch0},
+        {Role::Maximum, Channel::Ch1},    {Role::Minimum, Channel::Ch1},
+        {Role::Difference, Channel::Ch1},
+    };
     std::size_t next = 0;
-    std::string seen;
+    std::vector<std::size_t> seen;
     for (const DisplayUpdate& u : updates) {
-        while (next < 7 && u.control != kOrder[next]) ++next;
+        while (next < 7 && !(u.display == kOrder[next])) ++next;
         Check(next < 7, "a display update out of order or unknown");
-        seen += u.control.back();
-        ++next;
+        seen.push_back(next++);
     }
-    Check(seen.front() == '4' && seen.find('6') != std::string::npos && seen.back() == '9',
-          "a record without Edit4, Edit6 or Edit9");
+    const bool diff0 = std::find(seen.begin(), seen.end(), 3) != seen.end();
+    Check(seen.front() == 0 && diff0 && seen.back() == 6,
+          "a record without its last record or a difference display");
 }
 
 void CheckChunk(ChannelStatistics& stats, ChannelStatistics& model, const std::uint8_t* bytes,

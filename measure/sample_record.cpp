@@ -12,14 +12,11 @@ struct ChannelView {
     std::int32_t& value;
     std::int32_t& max;
     std::int32_t& min;
-    const char* maxDisplay;
-    const char* minDisplay;
-    const char* diffDisplay;
 };
 
 ChannelView ViewOf(ChannelStatistics& s, Channel channel) {
-    if (channel == Channel::Ch0) return {s.ad0Value, s.ad0Max, s.ad0Min, "Edit2", "Edit5", "Edit6"};
-    return {s.ad1Value, s.ad1Max, s.ad1Min, "Edit7", "Edit8", "Edit9"};
+    if (channel == Channel::Ch0) return {s.ad0Value, s.ad0Max, s.ad0Min};
+    return {s.ad1Value, s.ad1Max, s.ad1Min};
 }
 
 bool IsAsciiSpace(char c) {
@@ -33,6 +30,19 @@ std::string FormatDecimal(std::int32_t n) {
 }
 
 }  // namespace
+
+std::ostream& operator<<(std::ostream& os, const Display& d) {
+    if (d.role == Role::LastRecord) return os << "last record";
+    os << (d.channel == Channel::Ch0 ? "ad0 " : "ad1 ");
+    switch (d.role) {
+        case Role::Maximum:
+            return os << "maximum";
+        case Role::Minimum:
+            return os << "minimum";
+        default:
+            return os << "difference";
+    }
+}
 
 std::optional<std::size_t> FindRecord(const Chunk& chunk) {
     for (std::size_t a = 0; a <= kLastRecordStart; ++a) {
@@ -69,21 +79,21 @@ void UpdateChannel(ChannelStatistics& stats, Channel channel, const FieldBuffer&
     ChannelView ch = ViewOf(stats, channel);
     ch.value = FieldValue(field);
     if (ch.max < ch.value) {
-        updates.push_back({ch.maxDisplay, FieldText(field)});
+        updates.push_back({{Role::Maximum, channel}, FieldText(field)});
         ch.max = ch.value;
     }
     if (ch.value < ch.min) {
-        updates.push_back({ch.minDisplay, FieldText(field)});
+        updates.push_back({{Role::Minimum, channel}, FieldText(field)});
         ch.min = ch.value;
     }
-    updates.push_back({ch.diffDisplay, FormatDecimal(ch.max - ch.min)});
+    updates.push_back({{Role::Difference, channel}, FormatDecimal(ch.max - ch.min)});
 }
 
 std::vector<DisplayUpdate> ProcessRecord(ChannelStatistics& stats, const Chunk& chunk) {
     std::vector<DisplayUpdate> updates;
     const auto start = FindRecord(chunk);
     if (!start) return updates;
-    updates.push_back({"Edit4", ChunkText(chunk)});
+    updates.push_back({kLastRecordDisplay, ChunkText(chunk)});
     const FieldBuffer field0 = CutField(chunk, *start + kChannel0FieldOffset);
     const FieldBuffer field1 = CutField(chunk, *start + kChannel1FieldOffset);
     UpdateChannel(stats, Channel::Ch0, field0, updates);

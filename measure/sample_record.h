@@ -35,21 +35,37 @@ std::string FieldText(const FieldBuffer& field);
 // the first non-digit. No digits gives 0. Independent of the process locale.
 std::int32_t FieldValue(const FieldBuffer& field);
 
-// A new text for one edit control, as raw bytes.
+// What a display shows: the last record, or one channel's maximum, minimum or difference.
+enum class Role { LastRecord, Maximum, Minimum, Difference };
+
+// The display an update is for. The last record is one display for both channels and always
+// carries Ch0.
+struct Display {
+    Role role;
+    Channel channel = Channel::Ch0;
+    bool operator==(const Display&) const = default;
+};
+
+inline constexpr Display kLastRecordDisplay{Role::LastRecord};
+
+// A new text for one display, as raw bytes.
 struct DisplayUpdate {
-    std::string control;
+    Display display;
     std::string text;
     bool operator==(const DisplayUpdate&) const = default;
 };
 
-// Readable test failures.
+// Readable test failures: "ad1 minimum", "last record".
+std::ostream& operator<<(std::ostream& os, const Display& d);
+
 inline std::ostream& operator<<(std::ostream& os, const DisplayUpdate& u) {
-    return os << u.control << "=\"" << u.text << "\"";
+    return os << u.display << "=\"" << u.text << "\"";
 }
 
 // Runs the record scan on an accepted chunk and, for a record, cuts both fields and updates both
-// channels. Returns the display updates in order: Edit4, Edit2?, Edit5?, Edit6, Edit7?, Edit8?,
-// Edit9. A chunk without a record yields nothing and changes nothing.
+// channels. Returns the display updates in order: the last record, then for channel 0 and then
+// channel 1 its maximum (when it rose), minimum (when it fell) and difference (always). A chunk
+// without a record yields nothing and changes nothing.
 std::vector<DisplayUpdate> ProcessRecord(ChannelStatistics& stats, const Chunk& chunk);
 
 // One channel's update with its field; appends the channel's display updates.

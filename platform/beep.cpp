@@ -1,18 +1,21 @@
 #include "platform/beep.h"
 
-#include <QApplication>
-
 namespace {
 std::function<void()>& Observer() {
     static std::function<void()> observer;
     return observer;
 }
+void (*sound_)() = nullptr;
 }  // namespace
 
 int MessageBeep(unsigned) {
     if (Observer()) Observer()();
-    QApplication::beep();
+    if (sound_) sound_();
     return 1;
+}
+
+void SetBeepSound(void (*sound)()) {
+    sound_ = sound;
 }
 
 void SetBeepObserver(std::function<void()> observer) {

@@ -20,6 +20,12 @@ trap cleanup EXIT
 
 for _ in $(seq 50); do [ -s "$board_out" ] && break; sleep 0.1; done
 tty=$(head -n 1 "$board_out")
+# Without the board's pseudo-terminal the program would open the real COM2 device instead.
+if [ -z "$tty" ] || [ ! -c "$tty" ]; then
+    echo "demo: the simulated board did not start (no pseudo-terminal within 5 s);" \
+        "is $bin/quenby-board built?" >&2
+    exit 1
+fi
 echo "demo: simulated board on $tty (also build/board-tty), opened as COM2"
 
 if [ -n "${DISPLAY:-}" ]; then

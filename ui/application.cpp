@@ -12,8 +12,23 @@ static void InitResources() {
     Q_INIT_RESOURCE(resources);
 }
 
+namespace {
+
+// The arguments the framework is given: the program's name alone, so that none of its own options
+// (-reverse, -style ...) can act. The framework keeps referring to them, so they outlive it.
+int programOnlyArgc = 0;
+char* programOnlyArgv[2] = {nullptr, nullptr};
+
+int& ProgramNameOnly(int argc, char** argv) {
+    programOnlyArgc = argc > 0 ? 1 : 0;
+    programOnlyArgv[0] = argc > 0 ? argv[0] : nullptr;
+    return programOnlyArgc;
+}
+
+}  // namespace
+
 TApplication::TApplication(int& argc, char** argv)
-    : QApplication(argc, argv),
+    : QApplication(ProgramNameOnly(argc, argv), programOnlyArgv),
       title_(ApplicationTitle(argc > 0 ? QString::fromLocal8Bit(argv[0]) : QString())) {}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
@@ -33,7 +48,7 @@ void TApplication::ShowException(const QString& message) {
 QString ApplicationTitle(const QString& executablePath) {
     QString name = QFileInfo(executablePath).completeBaseName();
     if (name.isEmpty()) return name;
-    return name.left(1).toUpper() + name.mid(1).toLower();
+    return name.left(1) + name.mid(1).toLower();
 }
 
 QString ExceptionDialogText(const QString& message) {

@@ -9,6 +9,7 @@
 class TApplication : public QApplication {
     Q_OBJECT
   public:
+    // Only argv[0] reaches the framework: the program takes no command line.
     TApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 
@@ -20,8 +21,8 @@ class TApplication : public QApplication {
     QString title_;
 };
 
-// "quenby" or "/usr/bin/QUENBY.exe" give "Quenby": the file name without folder and extension,
-// the first letter upper case and every later one lower case.
+// "/usr/bin/quenby" gives "quenby", "QUENBY.exe" gives "Quenby": the file name without folder
+// and extension, its first letter as it stands and every later one lower case.
 QString ApplicationTitle(const QString& executablePath);
 
 // The dialog's text: the message, with "." appended when it is not empty and its last character

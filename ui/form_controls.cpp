@@ -1,5 +1,6 @@
 #include "ui/form_controls.h"
 
+#include <QScrollBar>
 #include <QStringDecoder>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -12,6 +13,15 @@ void TLabel::SetCaption(const QString& text) {
 TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent) {
     // An undo record for every logged line would cost more memory than the line itself.
     setUndoRedoEnabled(false);
+    // The view follows the end while it stands there; scrolled up, it stays where the user put
+    // it, and back at the end it follows again. A range that grows (a new line, or a line laid
+    // out later with more rows) takes a view that stood at the old end to the new one. The value
+    // alone tells: the editor moves the bar with its signals blocked.
+    QScrollBar* bar = verticalScrollBar();
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        if (bar->value() >= lastMaximum_) bar->setValue(maximum);
+        lastMaximum_ = maximum;
+    });
 }
 
 void TMemo::AddLine(const QString& line) {

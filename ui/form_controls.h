@@ -16,6 +16,7 @@ class TLabel : public QLabel {
 
 // The monitor: a list of lines. It starts with one empty line; after Clear it holds none, so the
 // next added line becomes the first. (An empty document alone cannot tell these two apart.)
+// While the view stands at the end it follows new lines; scrolled up, it stays where it is.
 class TMemo : public QPlainTextEdit {
     Q_OBJECT
   public:
@@ -25,6 +26,7 @@ class TMemo : public QPlainTextEdit {
 
   private:
     bool holdsLines_ = true;
+    int lastMaximum_ = 0;  // the scroll bar's maximum as last seen
 };
 
 // Text for display: received bytes decoded as code page 932. Control characters other than tab are

@@ -37,6 +37,7 @@ QString OpenedText(const std::string& port) {
 
 TForm1::TForm1(QApplication*) : QWidget(nullptr) {
     Form1 = this;
+    SetBeepSound(&QApplication::beep);
     setAttribute(Qt::WA_QuitOnClose);
     BuildLayout();
     if (const auto failure = serial::OpenStartupPort())
@@ -57,40 +58,46 @@ void TForm1::BindHandlers() {
     connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
     connect(CLR0, &QPushButton::clicked, this, &TForm1::CLR0Click);
     connect(CLR1, &QPushButton::clicked, this, &TForm1::CLR1Click);
-    // A port button's handler runs only when it goes from unchecked to checked.
-    const std::pair<QRadioButton*, void (TForm1::*)()> ports[] = {
-        {RadioButton3, &TForm1::RadioButton3Click},
-        {RadioButton4, &TForm1::RadioButton4Click},
-        {RadioButton1, &TForm1::RadioButton1Click},
-        {RadioButton2, &TForm1::RadioButton2Click},
-    };
-    for (const auto& [button, handler] : ports) {
-        connect(button, &QRadioButton::toggled, this, [this, handler = handler](bool checked) {
-            if (checked) (this->*handler)();
+    // Each port button of the port table runs its handler, <button>Click, only when it goes
+    // from unchecked to checked.
+    for (const serial::PortRow& row : serial::kPortTable) {
+        auto* button = client_->findChild<QRadioButton*>(QLatin1StringView(row.radioButton));
+        const QByteArray handler = QByteArray(row.radioButton) + "Click";
+        if (!button || metaObject()->indexOfSlot(handler + "()") < 0)
+            qFatal("port table row %s has no button or handler", row.radioButton);
+        connect(button, &QRadioButton::toggled, this, [this, handler](bool checked) {
+            if (checked) QMetaObject::invokeMethod(this, handler.constData(), Qt::DirectConnection);
         });
     }
 }
 
-QLineEdit* TForm1::EditNamed(const std::string& name) const {
-    const QLatin1StringView wanted(name.data(), static_cast<qsizetype>(name.size()));
-    for (QLineEdit* e : {Edit1, Edit2, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9}) {
-        if (e->objectName() == wanted) return e;
+QLineEdit* TForm1::EditFor(measure::Display display) const {
+    using measure::Role;
+    if (display.role == Role::LastRecord) return Edit4;
+    const bool ch0 = display.channel == measure::Channel::Ch0;
+    switch (display.role) {
+        case Role::Maximum:
+            return ch0 ? Edit2 : Edit7;
+        case Role::Minimum:
+            return ch0 ? Edit5 : Edit8;
+        default:
+            return ch0 ? Edit6 : Edit9;
     }
-    return nullptr;
 }
 
 void TForm1::Timer1Timer() {
     const measure::PollResult poll = measure::PollPort(*this);
     if (poll.accepted) {
         Memo1->AddLine(DisplayText(poll.chunkText));
-        for (const auto& update : poll.updates) {
-            if (QLineEdit* edit = EditNamed(update.control))
-                edit->setText(DisplayText(update.text));
-        }
+        for (const auto& update : poll.updates)
+            EditFor(update.display)->setText(DisplayText(update.text));
     }
     // Rewriting an unchanged text would cost a repaint every tick for nothing.
-    const QString now = QString::fromLocal8Bit(LocalTimeOfDayText());
-    if (Edit1->text() != now) Edit1->setText(now);
+    const QString now = QString::fromLocal8Bit(LocalTimeOfDayText(timeFormat_));
+    if (now != clockText_) {
+        clockText_ = now;
+        Edit1->setText(now);
+    }
 }
 
 void TForm1::Button3Click() {
@@ -110,17 +117,25 @@ void TForm1::SelectPortRow(std::size_t row) {
     Label3->SetCaption(failure ? OpenFailedText(port) : OpenedText(port));
 }
 
+void TForm1::SelectPortOf(const QRadioButton* button) {
+    const QString name = button->objectName();
+    for (std::size_t row = 0; row < serial::kPortTable.size(); ++row) {
+        if (name == QLatin1StringView(serial::kPortTable[row].radioButton))
+            return SelectPortRow(row);
+    }
+}
+
 void TForm1::RadioButton3Click() {
-    SelectPortRow(0);
+    SelectPortOf(RadioButton3);
 }
 void TForm1::RadioButton4Click() {
-    SelectPortRow(1);
+    SelectPortOf(RadioButton4);
 }
 void TForm1::RadioButton1Click() {
-    SelectPortRow(2);
+    SelectPortOf(RadioButton1);
 }
 void TForm1::RadioButton2Click() {
-    SelectPortRow(3);
+    SelectPortOf(RadioButton2);
 }
 
 void TForm1::SendTestByte(unsigned char byte, const char* sentText, const char* failedText) {

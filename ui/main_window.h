@@ -3,6 +3,8 @@
 #include <QWidget>
 
 #include "measure/channel_statistics.h"
+#include "measure/sample_record.h"
+#include "platform/time_of_day.h"
 #include "ui/form_controls.h"
 
 class QApplication;
@@ -58,8 +60,9 @@ class TForm1 : public QWidget, public measure::ChannelStatistics {
     TLabel* differ1;
     QPushButton* CLR1;
 
-    // The edit control a display update names ("Edit2" ...), or nullptr.
-    QLineEdit* EditNamed(const std::string& name) const;
+    // The edit control that shows a display: Edit4 the last record; Edit2, Edit5 and Edit6
+    // channel 0's maximum, minimum and difference; Edit7, Edit8 and Edit9 channel 1's.
+    QLineEdit* EditFor(measure::Display display) const;
 
   public slots:
     void Timer1Timer();
@@ -81,10 +84,16 @@ class TForm1 : public QWidget, public measure::ChannelStatistics {
     void BuildLayout();
     void BindHandlers();
     void SelectPortRow(std::size_t row);
+    // Selects the port whose row in serial::kPortTable names this button.
+    void SelectPortOf(const QRadioButton* button);
     void SendTestByte(unsigned char byte, const char* sentText, const char* failedText);
 
     QScrollArea* scroll_;
     QWidget* client_;
+    // The locale's time format, read once the application has set the locale.
+    TimeFormat timeFormat_ = LocaleTimeFormat();
+    // What the clock shows: the window keeps it rather than reading Edit1 back.
+    QString clockText_;
     int transfersRunning_ = 0;
     bool closeRequested_ = false;
 };

@@ -1,4 +1,6 @@
 // The window's layout: every control with its place, text, font and colours, in creation order.
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -10,13 +12,17 @@
 
 #include "ui/form_style.h"
 #include "ui/main_window.h"
+#include "ui/outer_size.h"
 
 namespace {
 
-// Outer size 590 x 570 with a 4-pixel resizable frame and a 19-pixel title bar.
+// Outer size 590 x 570. Until the window manager reports its frame, the client area assumes a
+// 4-pixel resizable frame and a 19-pixel title bar.
 constexpr int kLeft = 376, kTop = 303;
+constexpr int kOuterWidth = 590, kOuterHeight = 570;
 constexpr int kClientWidth = 582, kClientHeight = 543;
 constexpr int kTimerInterval = 50;
+constexpr int kStatusStartWidth = 144;
 
 template <typename W, typename... Args>
 W* Make(QWidget* parent, const char* name, int l, int t, int w, int h, Args&&... args) {
@@ -49,6 +55,7 @@ void TForm1::BuildLayout() {
     setFont(FormFont(12));
     move(kLeft, kTop);
     resize(kClientWidth, kClientHeight);
+    new OuterSizeKeeper(this, QSize(kOuterWidth, kOuterHeight));
 
     // The controls live on a client surface inside a scroll area, so scroll bars appear when the
     // window is made smaller than its controls.
@@ -124,6 +131,9 @@ void TForm1::BuildLayout() {
     Label1->SetCaption(Label1->text());
     label2->SetCaption(QStringLiteral("Quenby bench monitor for A/D boards  Ver1.0 99.8-202406"));
     Label3->SetCaption(QString(36, QChar(' ')));
+    // 36 blanks of the original face, 4 pixels each; the stand-in's blanks are narrower. Every
+    // later text sizes the label again.
+    Label3->resize(kStatusStartWidth, Label3->height());
     for (TLabel* l : {max0, min0, diffre0, max1, min1, differ1}) l->SetCaption(l->text());
 
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -166,6 +176,14 @@ void TForm1::BuildLayout() {
                                  QString::fromUtf8("HEXファイル(*.HEX) (*.hex)")});
     OpenDialog1->selectNameFilter(OpenDialog1->nameFilters().first());
     OpenDialog1->setFilter(OpenDialog1->filter() & ~QDir::CaseSensitive);
+    // The name box's completion list is a window of its own. Return in the name box closes the
+    // dialog while the list is up, and the list stays: the box still holds the focus until the
+    // window manager moves it, so the list keeps itself open and takes the next click. It goes
+    // with the dialog.
+    connect(OpenDialog1, &QDialog::finished, OpenDialog1, [dialog = OpenDialog1] {
+        for (QCompleter* completer : dialog->findChildren<QCompleter*>())
+            if (QAbstractItemView* list = completer->popup()) list->hide();
+    });
 
     BindHandlers();
     Timer1->start();

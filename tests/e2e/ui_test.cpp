@@ -1,6 +1,7 @@
 // The program driven as a person would: clicks, the file dialog, the close button.
 
 #include <algorithm>
+#include <cstdio>
 
 #include "tests/e2e/session.h"
 #include "tests/e2e/transfer_file.h"
@@ -14,11 +15,7 @@ namespace c = controls;
 class Ui : public Session {};
 
 TEST_F(Ui, TestBytesArriveOnePerClickInOrder) {
-    Line line;
-    Attach(2, line.Slave());
-    Program p(*this);
-    ASSERT_NE(p.Window(), 0u);
-    ASSERT_TRUE(p.WaitOpen(line.Slave()));
+    auto [line, p] = Start();
 
     p.Click(c::kDataOut0x55, 3);
     EXPECT_EQ(line.Expect("UUU"), "UUU");
@@ -41,10 +38,7 @@ TEST_F(Ui, FileTransfersArriveByteForByteUnderTheTextRules) {
         {"no-line-end.hex", ":00000001FF", ":00000001FF"},
         {"ctrl-z-first.s", "\x1aS0\n", ""},
     };
-    Line line;
-    Attach(2, line.Slave());
-    Program p(*this);
-    ASSERT_NE(p.Window(), 0u);
+    auto [line, p] = Start();
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         line.Clear();
@@ -54,6 +48,58 @@ TEST_F(Ui, FileTransfersArriveByteForByteUnderTheTextRules) {
         const std::string got = line.Expect(k.wire + "U");
         EXPECT_EQ(got, k.wire + "U") << Difference(got, k.wire + "U");
     }
+}
+
+// Nothing of the dialog stays behind to take the clicks that come straight after it.
+TEST_F(Ui, FileChosenByTypingItsNameAndReturn_TestBytesClickedAtOnceFollowExactly) {
+    Line line;
+    Attach(2, line.Slave());
+    Program p(*this);
+    ASSERT_NE(p.Window(), 0u);
+    ASSERT_TRUE(p.WaitOpen(line.Slave()));
+    File("prog0.s", "S0\n");
+    ASSERT_TRUE(p.Transfer(File("prog1.s", "S9030000FC\n")));
+    p.Click(c::kDataOut0x55);
+    p.Click(c::kDataOut0xAA);
+    p.Click(c::kDataOut0x55, 2);
+    const std::string want = "S9030000FC\r\nU\xAAUU";
+    const std::string got = line.Expect(want);
+    EXPECT_EQ(got, want) << Difference(got, want);
+    EXPECT_EQ(p.VisibleWindows(), std::vector<unsigned long>{p.Window()});
+}
+
+// The frame's extents as the window manager reports them: left, right, top, bottom.
+std::vector<int> FrameExtents(unsigned long window) {
+    std::string out;
+    Run({"xprop", "-id", std::to_string(window), "_NET_FRAME_EXTENTS"}, &out);
+    std::vector<int> extents(4, -1);
+    const auto eq = out.find('=');
+    if (eq == std::string::npos || std::sscanf(out.c_str() + eq + 1, " %d, %d, %d, %d", &extents[0],
+                                               &extents[1], &extents[2], &extents[3]) != 4)
+        return {};
+    return extents;
+}
+
+TEST_F(Ui, OuterSizeWithTheWindowManagersFrameIs590By570) {
+    Program p(*this);
+    ASSERT_NE(p.Window(), 0u);
+    std::vector<int> frame;
+    ASSERT_TRUE(WaitUntil([&] { return !(frame = FrameExtents(p.Window())).empty(); }, 30s))
+        << "the window manager reports no frame";
+    EXPECT_GT(frame[2], 0) << "a title bar";
+    int width = 0, height = 0;
+    // The client area settles once the frame is known.
+    const bool settled = WaitUntil(
+        [&] {
+            std::string info;
+            e2e::Run({"xwininfo", "-id", std::to_string(p.Window())}, &info);
+            std::sscanf(info.c_str() + info.find("Width:"), "Width: %d", &width);
+            std::sscanf(info.c_str() + info.find("Height:"), "Height: %d", &height);
+            return width + frame[0] + frame[1] == 590 && height + frame[2] + frame[3] == 570;
+        },
+        10s);
+    EXPECT_TRUE(settled) << "client " << width << "x" << height << ", frame " << frame[0] << ","
+                         << frame[1] << "," << frame[2] << "," << frame[3];
 }
 
 TEST_F(Ui, PortButtonsOpenAtTheirRate8N1AndReleaseThePreviousPort) {
@@ -109,11 +155,7 @@ TEST_F(Ui, PortButtonsOpenAtTheirRate8N1AndReleaseThePreviousPort) {
 }
 
 TEST_F(Ui, BoardRecordsAreConsumedAndShownAndTestBytesReachTheBoard) {
-    Line quiet;
-    Attach(2, quiet.Slave());
-    Program p(*this);
-    ASSERT_NE(p.Window(), 0u);
-    ASSERT_TRUE(p.WaitOpen(quiet.Slave()));
+    auto [quiet, p] = Start();
     // Without records nothing in the readings moves.
     const std::string idle = p.Capture(c::kReadings);
     std::this_thread::sleep_for(500ms);
@@ -152,11 +194,7 @@ TEST_F(Ui, BoardRecordsAreConsumedAndShownAndTestBytesReachTheBoard) {
 }
 
 TEST_F(Ui, CloseEndsTheProgramWithStatusZero) {
-    Line line;
-    Attach(2, line.Slave());
-    Program p(*this);
-    ASSERT_NE(p.Window(), 0u);
-    ASSERT_TRUE(p.WaitOpen(line.Slave()));
+    auto [line, p] = Start();
     Shot();
     p.Close();
     EXPECT_EQ(p.WaitExit(60s), 0);
@@ -165,10 +203,7 @@ TEST_F(Ui, CloseEndsTheProgramWithStatusZero) {
 
 TEST_F(Ui, CloseDuringATransferWaitsForItsLastByteThenExitsZero) {
     const TransferFile t = MakeTransferFile(1 << 20, 11);
-    Line line;
-    Attach(2, line.Slave());
-    Program p(*this);
-    ASSERT_NE(p.Window(), 0u);
+    auto [line, p] = Start();
     ASSERT_TRUE(p.Transfer(File("big.s", t.file)));
     line.WaitFor(64 << 10);
 

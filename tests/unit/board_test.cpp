@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -22,7 +21,8 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "tests/support/child.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -32,36 +32,21 @@ using namespace std::string_literals;
 
 constexpr auto kTimeout = 8s;
 
-// One quenby-board process with its stdout on a pipe; killed on destruction if still running.
+// One quenby-board process with its stdout on a pipe; stopped on destruction if still running.
 class BoardProcess {
   public:
     explicit BoardProcess(const std::vector<std::string>& args) {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) return;
-        std::vector<std::string> argv_s = {QUENBY_BIN_DIR "/quenby-board"};
-        argv_s.insert(argv_s.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : argv_s) argv.push_back(a.data());
-        argv.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        out_fd_ = out[0];
-    }
-
-    ~BoardProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
+        std::vector<std::string> argv = {QUENBY_BIN_DIR "/quenby-board"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        try {
+            child_.emplace(argv, quenby_test::Env{},
+                           quenby_test::Child::Streams{quenby_test::kInherit, out_.WriteEnd()});
+        } catch (const std::exception&) {
         }
-        if (out_fd_ >= 0) close(out_fd_);
+        out_.CloseWriteEnd();
     }
 
-    bool Started() const { return pid_ > 0; }
+    bool Started() const { return child_.has_value(); }
 
     // The next stdout line without its newline, or nothing on timeout or end of output.
     std::optional<std::string> ReadLine(Clock::time_point deadline) {
@@ -71,27 +56,20 @@ class BoardProcess {
                 buffered_.erase(0, nl + 1);
                 return line;
             }
-            if (!WaitReadable(out_fd_, deadline)) return std::nullopt;
+            if (!WaitReadable(out_.ReadEnd(), deadline)) return std::nullopt;
             char buf[512];
-            const ssize_t n = read(out_fd_, buf, sizeof buf);
+            const ssize_t n = read(out_.ReadEnd(), buf, sizeof buf);
             if (n <= 0) return std::nullopt;
             buffered_.append(buf, static_cast<std::size_t>(n));
         }
     }
 
-    void Signal(int sig) const { kill(pid_, sig); }
+    void Signal(int sig) { child_->Signal(sig); }
 
-    // The wait status, or nothing if the process is still running at the deadline.
+    // The exit status (128 + signal for a killed one), or nothing if the process is still
+    // running at the deadline.
     std::optional<int> Wait(Clock::time_point deadline) {
-        for (;;) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return status;
-            }
-            if (Clock::now() >= deadline) return std::nullopt;
-            std::this_thread::sleep_for(10ms);
-        }
+        return child_->WaitExit(deadline - Clock::now());
     }
 
     static bool WaitReadable(int fd, Clock::time_point deadline) {
@@ -103,8 +81,8 @@ class BoardProcess {
     }
 
   private:
-    pid_t pid_ = -1;
-    int out_fd_ = -1;
+    quenby_test::Pipe out_;
+    std::optional<quenby_test::Child> child_;
     std::string buffered_;
 };
 
@@ -190,7 +168,7 @@ TEST_P(BoardStream, SendsTheRequestedRecordsThenExits) {
     close(fd);
     const auto status = board.Wait(deadline);
     ASSERT_TRUE(status) << "board did not exit after --count";
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+    EXPECT_EQ(*status, 0);
 
     std::string stream;
     bool read_ended_inside_record = false;
@@ -295,9 +273,8 @@ TEST(BoardReceive, PrintsEveryByteAsHexAndText) {
 }
 
 TEST(BoardSignal, EndsWithStatusZeroAndRemovesTheLink) {
-    std::string dir = testing::TempDir() + "quenby-board-XXXXXX";
-    ASSERT_NE(mkdtemp(dir.data()), nullptr);
-    const std::string link = dir + "/port";
+    const quenby_test::TempDir dir("quenby-board");
+    const std::string link = dir.File("port");
     for (int sig : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(sig);
         ASSERT_EQ(symlink("/nonexistent", link.c_str()), 0);  // stale: must be replaced
@@ -313,12 +290,11 @@ TEST(BoardSignal, EndsWithStatusZeroAndRemovesTheLink) {
         board.Signal(sig);
         const auto status = board.Wait(deadline);
         ASSERT_TRUE(status) << "still running";
-        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+        EXPECT_EQ(*status, 0);
         struct stat st {};
         EXPECT_NE(lstat(link.c_str(), &st), 0) << "link left behind";
         unlink(link.c_str());
     }
-    rmdir(dir.c_str());
 }
 
 // ---- The line's rate

@@ -24,6 +24,8 @@
 
 #include "platform/win_serial.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
 
 namespace quenby_test {
 
@@ -75,24 +77,6 @@ class Pty : public PtyPair {
         }
         return got;
     }
-};
-
-// A private directory, removed with everything in it; ctest runs cases in parallel processes.
-class TempDir {
-  public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "quenby-serial-XXXXXX");
-        if (::mkdtemp(tmpl.data()) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
-        path_ = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    std::filesystem::path path_;
 };
 
 inline Bytes AllByteValues() {

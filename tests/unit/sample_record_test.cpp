@@ -6,11 +6,21 @@
 #include <string>
 #include <vector>
 
+using measure::Channel;
 using measure::ChannelStatistics;
 using measure::Chunk;
+using measure::Display;
 using measure::DisplayUpdate;
+using measure::Role;
 
 namespace {
+
+// The seven displays a record can update.
+constexpr Display kRecord = measure::kLastRecordDisplay;
+constexpr Display kMax0{Role::Maximum, Channel::Ch0}, kMin0{Role::Minimum, Channel::Ch0},
+    kDiff0{Role::Difference, Channel::Ch0};
+constexpr Display kMax1{Role::Maximum, Channel::Ch1}, kMin1{Role::Minimum, Channel::Ch1},
+    kDiff1{Role::Difference, Channel::Ch1};
 
 // A chunk as a read leaves it: the received bytes at the start of a 28-byte buffer whose first
 // 25 bytes were cleared and whose last 3 hold junk, which must never be seen.
@@ -148,12 +158,12 @@ TEST(ProcessRecord, FirstRecordAfterResetSetsBothDisplaysAndZeroDifference) {
     RxFixture rx(Record("00001234", "  -00012") + "\r\n");
     const auto updates = measure::ProcessRecord(s, rx.chunk());
     const std::vector<DisplayUpdate> expected = {
-        {"Edit4", Record("00001234", "  -00012") + "\r\n"},
-        {"Edit2", "00001234"},
-        {"Edit5", "00001234"},
-        {"Edit6", "0"},
-        {"Edit8", "  -00012"},  // negative: maximum stays 0
-        {"Edit9", "12"},
+        {kRecord, Record("00001234", "  -00012") + "\r\n"},
+        {kMax0, "00001234"},
+        {kMin0, "00001234"},
+        {kDiff0, "0"},
+        {kMin1, "  -00012"},  // negative: maximum stays 0
+        {kDiff1, "12"},
     };
     EXPECT_EQ(updates, expected);
     EXPECT_EQ(s.ad0Value, 1234);
@@ -173,16 +183,16 @@ TEST(ProcessRecord, SequencesOfValuesMoveMaxAndMinStrictly) {
         bool resetBefore = false;
     };
     const std::vector<Step> steps = {
-        {"00000500", {{"Edit2", "00000500"}, {"Edit5", "00000500"}, {"Edit6", "0"}}, 500, 500},
-        {"00000500", {{"Edit6", "0"}}, 500, 500},  // equal: nothing moves
-        {"00000700", {{"Edit2", "00000700"}, {"Edit6", "200"}}, 700, 500},
-        {"     300", {{"Edit5", "     300"}, {"Edit6", "400"}}, 700, 300},
-        {"00000700", {{"Edit6", "400"}}, 700, 300},
+        {"00000500", {{kMax0, "00000500"}, {kMin0, "00000500"}, {kDiff0, "0"}}, 500, 500},
+        {"00000500", {{kDiff0, "0"}}, 500, 500},  // equal: nothing moves
+        {"00000700", {{kMax0, "00000700"}, {kDiff0, "200"}}, 700, 500},
+        {"     300", {{kMin0, "     300"}, {kDiff0, "400"}}, 700, 300},
+        {"00000700", {{kDiff0, "400"}}, 700, 300},
         // After a reset, 0 moves only the minimum, 99999999 only the maximum.
-        {"00000000", {{"Edit5", "00000000"}, {"Edit6", "0"}}, 0, 0, true},
-        {"99999999", {{"Edit2", "99999999"}, {"Edit6", "99999999"}}, 99999999, 0},
-        {"99999999", {{"Edit2", "99999999"}, {"Edit6", "0"}}, 99999999, 99999999, true},
-        {"no digit", {{"Edit5", "no digit"}, {"Edit6", "0"}}, 0, 0, true},
+        {"00000000", {{kMin0, "00000000"}, {kDiff0, "0"}}, 0, 0, true},
+        {"99999999", {{kMax0, "99999999"}, {kDiff0, "99999999"}}, 99999999, 0},
+        {"99999999", {{kMax0, "99999999"}, {kDiff0, "0"}}, 99999999, 99999999, true},
+        {"no digit", {{kMin0, "no digit"}, {kDiff0, "0"}}, 0, 0, true},
     };
     ChannelStatistics s;
     for (const auto& step : steps) {
@@ -191,7 +201,7 @@ TEST(ProcessRecord, SequencesOfValuesMoveMaxAndMinStrictly) {
         auto updates = measure::ProcessRecord(s, rx.chunk());
         std::vector<DisplayUpdate> ch0;
         for (const auto& u : updates)
-            if (u.control == "Edit2" || u.control == "Edit5" || u.control == "Edit6")
+            if (u.display.channel == Channel::Ch0 && u.display.role != Role::LastRecord)
                 ch0.push_back(u);
         EXPECT_EQ(ch0, step.ch0Updates) << step.field0;
         EXPECT_EQ(s.ad0Max, step.max) << step.field0;
@@ -209,7 +219,7 @@ TEST(ProcessRecord, AllNegativeChannelKeepsMaximumAtZero) {
     EXPECT_EQ(s.ad0Min, -50);
     RxFixture rx(Record("-0000030", "00000001"));
     const auto updates = measure::ProcessRecord(s, rx.chunk());
-    EXPECT_EQ(updates[1], (DisplayUpdate{"Edit6", "50"}));
+    EXPECT_EQ(updates[1], (DisplayUpdate{kDiff0, "50"}));
 }
 
 TEST(ProcessRecord, ResetTouchesOnlyItsChannelAndNoDisplay) {
@@ -230,13 +240,14 @@ TEST(ProcessRecord, ResetTouchesOnlyItsChannelAndNoDisplay) {
 
 TEST(ProcessRecord, ZeroBytesShortenTextsButDoNotHideTheRecord) {
     ChannelStatistics s;
-    // A 0 ahead of the tag: Edit4 gets the empty chunk text; a 0 inside a field ends it.
+    // A 0 ahead of the tag: the last record display gets the empty chunk text; a 0 inside a field
+    // ends it.
     RxFixture rx(Bytes({0}) + "ad0:" + Bytes({'0', '0', '4', '2', 0, '9', '9', '9'}) +
                  "ad1:" + "00000007");
     const auto updates = measure::ProcessRecord(s, rx.chunk());
     ASSERT_GE(updates.size(), 3u);
-    EXPECT_EQ(updates[0], (DisplayUpdate{"Edit4", ""}));
-    EXPECT_EQ(updates[1], (DisplayUpdate{"Edit2", "0042"}));
+    EXPECT_EQ(updates[0], (DisplayUpdate{kRecord, ""}));
+    EXPECT_EQ(updates[1], (DisplayUpdate{kMax0, "0042"}));
     EXPECT_EQ(s.ad0Value, 42);
     EXPECT_EQ(s.ad1Value, 7);
 }
@@ -246,8 +257,8 @@ TEST(ProcessRecord, TwentyThreeByteRecordHasSevenCharacterChannel1Field) {
     RxFixture rx(Record("00000001", "1234567"));
     ASSERT_TRUE(measure::IsAccepted(rx.chunk()));
     const auto updates = measure::ProcessRecord(s, rx.chunk());
-    EXPECT_EQ(updates.back(), (DisplayUpdate{"Edit9", "0"}));
-    EXPECT_EQ(updates[updates.size() - 2], (DisplayUpdate{"Edit8", "1234567"}));
+    EXPECT_EQ(updates.back(), (DisplayUpdate{kDiff1, "0"}));
+    EXPECT_EQ(updates[updates.size() - 2], (DisplayUpdate{kMin1, "1234567"}));
     EXPECT_EQ(s.ad1Value, 1234567);
 }
 
@@ -257,11 +268,11 @@ TEST(ProcessRecord, RecordAtHighOffsetReadsUnreceivedBytesAsZero) {
     RxFixture rx(std::string(22, 'x') + "5xad0:");
     const auto updates = measure::ProcessRecord(s, rx.chunk());
     const std::vector<DisplayUpdate> expected = {
-        {"Edit4", std::string(22, 'x') + "5xad0:"},
-        {"Edit5", ""},
-        {"Edit6", "0"},
-        {"Edit8", ""},
-        {"Edit9", "0"},
+        {kRecord, std::string(22, 'x') + "5xad0:"},
+        {kMin0, ""},
+        {kDiff0, "0"},
+        {kMin1, ""},
+        {kDiff1, "0"},
     };
     EXPECT_EQ(updates, expected);
 }

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <random>
 
+#include "tests/support/temp_dir.h"
 #include "transmit/text_file_reader.h"
 
 namespace {
@@ -39,15 +40,6 @@ const std::vector<RuleCase>& Cases() {
     return cases;
 }
 
-std::string TempFile(const std::string& bytes) {
-    char path[] = "/tmp/quenby-rules-XXXXXX";
-    const int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
-    return path;
-}
-
 std::vector<std::string> ReadWrites(const std::string& path) {
     transmit::TextFileReader reader(path);
     EXPECT_TRUE(reader.IsOpen());
@@ -63,10 +55,10 @@ TEST(TextRules, TableOfFiles) {
 }
 
 TEST(TextFileReader, GivesTheSameWritesAsTheRulesAcrossBlockBoundaries) {
+    const quenby_test::TempDir dir("quenby-rules");
     for (const auto& c : Cases()) {
-        const std::string path = TempFile(c.file);
+        const std::string path = dir.Write("case.s", c.file);
         EXPECT_EQ(ReadWrites(path), c.writes) << c.what;
-        unlink(path.c_str());
     }
     // A file larger than one read block, with line ends and a late Ctrl-Z.
     std::mt19937 rng(7);
@@ -76,9 +68,8 @@ TEST(TextFileReader, GivesTheSameWritesAsTheRulesAcrossBlockBoundaries) {
         ch = static_cast<char>(v == 0x1A ? 'z' : v);
     }
     big[250001] = 0x1A;
-    const std::string path = TempFile(big);
+    const std::string path = dir.Write("big.s", big);
     EXPECT_EQ(ReadWrites(path), transmit::WritesForFile(big));
-    unlink(path.c_str());
 }
 
 TEST(TextFileReader, MissingFilesAndDirectoriesDoNotOpen) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QMessageBox>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 
@@ -8,13 +9,14 @@
 
 #include "ui/application.h"
 
-TEST(ApplicationTitle, FileNameWithoutFolderOrExtensionCapitalised) {
+TEST(ApplicationTitle, FileNameWithoutFolderOrExtensionFirstLetterKeptRestLowered) {
     const std::vector<std::pair<QString, QString>> cases = {
-        {"quenby", "Quenby"},
-        {"/usr/local/bin/quenby", "Quenby"},
+        {"quenby", "quenby"},
+        {"/usr/local/bin/quenby", "quenby"},
         {"build/bin/QUENBY.exe", "Quenby"},
-        {"qUeNbY-Board", "Quenby-board"},
-        {"x", "X"},
+        {"qUeNbY-Board", "quenby-board"},
+        {"x", "x"},
+        {"X", "X"},
         {"", ""},
     };
     for (const auto& [path, title] : cases)
@@ -56,7 +58,14 @@ TEST(ExceptionDialog, AnExceptionEscapingAHandlerIsShownAndTheLoopGoesOn) {
     for (int i = 0; i < 300 && !afterwards; ++i) QTest::qWait(10);
     ASSERT_TRUE(afterwards);
     EXPECT_EQ(shownText, "Port failure.");
-    EXPECT_EQ(shownTitle, "Quenby_widget_tests");
+    EXPECT_EQ(shownTitle, "quenby_widget_tests");
     EXPECT_EQ(shownIcon, QMessageBox::Critical);
     EXPECT_EQ(buttons, 1);
+}
+
+// The test binary's main passes "-reverse -style windows" after the program name.
+TEST(TApplication, TakesNoOptionsFromTheCommandLine) {
+    EXPECT_EQ(QApplication::arguments().size(), 1);
+    EXPECT_EQ(QApplication::layoutDirection(), Qt::LeftToRight);
+    EXPECT_NE(QApplication::style()->name().toLower(), "windows");
 }

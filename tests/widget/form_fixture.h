@@ -12,6 +12,7 @@
 
 #include "serial/serial_port.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/scoped_env.h"
 #include "ui/main_window.h"
 
 // A main window whose four ports are pseudo-terminals (or, per port, a path that cannot open).

@@ -33,7 +33,7 @@ TEST_F(FormTest, EveryControlHasItsPlaceTextAndFont) {
     MakeForm();
     const std::vector<ControlCase> table = {
         {"Label1", 3, 8, -1, -1, "Tarnel Test 115200bps", 19},
-        {"Label3", 126, 54, -1, -1, "                                    ", 12},
+        {"Label3", 126, 54, 144, -1, "                                    ", 12},
         {"Button2", 8, 38, 65, 27, "FileTrans", 12},
         {"Edit1", 514, 8, 56, 21, "", 13},
         {"SIO_SELECT", 6, 82, 91, 127, "SIO_SELECT", 12},
@@ -67,7 +67,9 @@ TEST_F(FormTest, EveryControlHasItsPlaceTextAndFont) {
         auto* w = F().findChild<QWidget*>(c.name);
         ASSERT_NE(w, nullptr) << c.name;
         EXPECT_EQ(w->pos(), QPoint(c.left, c.top)) << c.name;
-        if (c.width >= 0) {
+        if (c.width >= 0 && c.height < 0) {
+            EXPECT_EQ(w->size(), QSize(c.width, w->sizeHint().height())) << c.name;
+        } else if (c.width >= 0) {
             EXPECT_EQ(w->size(), QSize(c.width, c.height)) << c.name;
         } else {
             EXPECT_EQ(w->size(), w->sizeHint()) << c.name << " sizes itself to its text";
@@ -154,8 +156,23 @@ TEST_F(FormTest, StartsWithResetChannelsAndUntouchedDisplays) {
     EXPECT_EQ(F().ad1Min, 99999999);
     EXPECT_EQ(F().ad0Value, 0);
     EXPECT_EQ(F().ad1Value, 0);
-    for (const char* name : {"Edit2", "Edit4", "Edit5", "Edit6", "Edit7", "Edit8", "Edit9"})
-        EXPECT_EQ(F().EditNamed(name)->text(), name);
+    // Each display's edit control, which starts with its own name as text.
+    using measure::Channel;
+    using measure::Role;
+    const std::pair<measure::Display, const char*> displays[] = {
+        {measure::kLastRecordDisplay, "Edit4"},
+        {{Role::Maximum, Channel::Ch0}, "Edit2"},
+        {{Role::Minimum, Channel::Ch0}, "Edit5"},
+        {{Role::Difference, Channel::Ch0}, "Edit6"},
+        {{Role::Maximum, Channel::Ch1}, "Edit7"},
+        {{Role::Minimum, Channel::Ch1}, "Edit8"},
+        {{Role::Difference, Channel::Ch1}, "Edit9"},
+    };
+    for (const auto& [display, name] : displays) {
+        ASSERT_NE(F().EditFor(display), nullptr) << display;
+        EXPECT_EQ(F().EditFor(display)->objectName(), name) << display;
+        EXPECT_EQ(F().EditFor(display)->text(), name);
+    }
     EXPECT_EQ(F().Memo1->document()->blockCount(), 1);
     EXPECT_TRUE(F().Memo1->toPlainText().isEmpty());
     EXPECT_TRUE(F().Edit1->text().isEmpty());

@@ -1,11 +1,19 @@
+#include <termios.h>
+
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QTextBlock>
 #include <QTimer>
 
+#include <algorithm>
+#include <clocale>
+
+#include "platform/time_of_day.h"
 #include "tests/widget/form_fixture.h"
 
 namespace {
@@ -146,23 +154,127 @@ TEST_F(PollTest, ClearButtonsResetOneChannelEach) {
     EXPECT_EQ(F().Edit8->text(), "00000200");  // 99999999 is not below the reset minimum
 }
 
+namespace {
+
+// The width the clock's text area leaves for its text.
+int ClockRoom(QLineEdit* edit) {
+    QStyleOptionFrame frame;
+    frame.initFrom(edit);
+    frame.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, edit);
+    return edit->style()->subElementRect(QStyle::SE_LineEditContents, &frame, edit).width() - 4;
+}
+
+// Sets LC_TIME for as long as it lives.
+class ScopedTimeLocale {
+  public:
+    explicit ScopedTimeLocale(const char* name) : old_(std::setlocale(LC_TIME, nullptr)) {
+        ok_ = std::setlocale(LC_TIME, name) != nullptr;
+    }
+    ~ScopedTimeLocale() { std::setlocale(LC_TIME, old_.c_str()); }
+    bool Ok() const { return ok_; }
+
+  private:
+    std::string old_;
+    bool ok_ = false;
+};
+
+}  // namespace
+
 TEST_F(PollTest, ClockShowsTheTimeOfDayAndMoves) {
     F().Timer1Timer();
     const QString first = F().Edit1->text();
     EXPECT_TRUE(QRegularExpression("^\\d{1,2}:\\d{2}:\\d{2}").match(first).hasMatch())
         << first.toStdString();
-    // The whole time fits the 56-pixel clock.
-    QStyleOptionFrame frame;
-    frame.initFrom(F().Edit1);
-    frame.lineWidth =
-        F().Edit1->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, F().Edit1);
-    const int room =
-        F().Edit1->style()->subElementRect(QStyle::SE_LineEditContents, &frame, F().Edit1).width() -
-        4;
-    EXPECT_LE(F().Edit1->fontMetrics().horizontalAdvance(first), room);
+    EXPECT_LE(F().Edit1->fontMetrics().horizontalAdvance(first), ClockRoom(F().Edit1));
     QTest::qWait(1100);
     F().Timer1Timer();
     EXPECT_NE(F().Edit1->text(), first);
+}
+
+TEST_F(PollTest, ClockReadsInTheLocalesFormAndEachTwentyFourHourFormFits) {
+    struct LocaleCase {
+        const char* locale;
+        const char* at155308;
+        const char* at090507;
+        bool twentyFourHour;
+    };
+    const std::vector<LocaleCase> cases = {
+        {"C", "15:53:08", "09:05:07", true},
+        {"ja_JP.UTF-8", "15:53:08", "09:05:07", true},
+        {"en_US.UTF-8", "03:53:08 PM", "09:05:07 AM", false},
+        {"de_DE.UTF-8", "15:53:08", "09:05:07", true},
+    };
+    for (const auto& c : cases) {
+        const ScopedTimeLocale locale(c.locale);
+        ASSERT_TRUE(locale.Ok()) << c.locale << " is missing: scripts/install-deps.sh makes it";
+        const TimeFormat format = LocaleTimeFormat();
+        EXPECT_EQ(FormatTimeOfDay(format, 15, 53, 8), c.at155308) << c.locale;
+        EXPECT_EQ(FormatTimeOfDay(format, 9, 5, 7), c.at090507) << c.locale;
+        if (!c.twentyFourHour) continue;
+        // The widest of every hour with the widest and narrowest minute and second digits.
+        int widest = 0;
+        for (int h = 0; h < 24; ++h)
+            for (const int ms : {0, 8, 11, 48, 59}) {
+                const QString text = QString::fromStdString(FormatTimeOfDay(format, h, ms, ms));
+                widest = std::max(widest, F().Edit1->fontMetrics().horizontalAdvance(text));
+            }
+        EXPECT_LE(widest, ClockRoom(F().Edit1)) << c.locale;
+    }
+}
+
+// The window takes the locale's format when it is built; a Japanese locale reads as digits.
+TEST_F(FormTest, ClockUnderAJapaneseLocaleShowsTheWholeTime) {
+    const ScopedTimeLocale locale("ja_JP.UTF-8");
+    ASSERT_TRUE(locale.Ok());
+    MakeForm();
+    F().Timer1->stop();
+    F().Timer1Timer();
+    EXPECT_TRUE(QRegularExpression("^\\d{2}:\\d{2}:\\d{2}$").match(F().Edit1->text()).hasMatch())
+        << F().Edit1->text().toStdString();
+}
+
+// The monitor's view.
+
+// Whether the monitor's line `n` lies wholly inside its viewport.
+static bool LineShown(TMemo* memo, int n) {
+    const QTextCursor at(memo->document()->findBlockByNumber(n));
+    return memo->viewport()->rect().contains(memo->cursorRect(at));
+}
+
+TEST_F(PollTest, MonitorFollowsNewLinesUnlessScrolledUp) {
+    F().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&F()));
+    TMemo* memo = F().Memo1;
+    QScrollBar* bar = memo->verticalScrollBar();
+    for (int i = 0; i < 20; ++i) SendAndTick(Record("0000" + std::to_string(1000 + i), "00000002"));
+    QTest::qWait(0);
+    const int last = memo->document()->blockCount() - 1;
+    ASSERT_EQ(last, 20);
+    EXPECT_FALSE(LineShown(memo, 0)) << "more lines than fit";
+    EXPECT_TRUE(LineShown(memo, last));
+
+    // The user scrolls up: new lines leave the view where it is.
+    bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+    const int readingAt = bar->value();
+    ASSERT_LT(readingAt, bar->maximum());
+    for (int i = 0; i < 5; ++i) SendAndTick(Record("0000" + std::to_string(2000 + i), "00000002"));
+    QTest::qWait(0);
+    EXPECT_EQ(bar->value(), readingAt);
+    EXPECT_FALSE(LineShown(memo, memo->document()->blockCount() - 1));
+
+    // Back at the end, it follows again.
+    bar->triggerAction(QAbstractSlider::SliderToMaximum);
+    for (int i = 0; i < 3; ++i) SendAndTick(Record("0000" + std::to_string(3000 + i), "00000002"));
+    QTest::qWait(0);
+    EXPECT_TRUE(LineShown(memo, memo->document()->blockCount() - 1));
+    EXPECT_EQ(bar->value(), bar->maximum());
+
+    // After MON_CLR the first lines show from the top, and later ones are followed.
+    F().Button3->click();
+    for (int i = 0; i < 20; ++i) SendAndTick(Record("0000" + std::to_string(4000 + i), "00000002"));
+    QTest::qWait(0);
+    EXPECT_TRUE(LineShown(memo, memo->document()->blockCount() - 1));
+    EXPECT_EQ(memo->document()->lastBlock().text(), "ad0:00004019ad1:00000002");
 }
 
 // Port buttons.
@@ -231,4 +343,5 @@ TEST_F(FormTest, PortThatCannotOpenIsShownAndAnotherSelectionRecovers) {
     EXPECT_FALSE(F().Edit1->text().isEmpty());
     Choose(F().RadioButton3);
     EXPECT_EQ(F().Label3->text(), QString::fromUtf8("COM1を開きました"));
+    EXPECT_EQ(F().Label3->size(), F().Label3->sizeHint()) << "sized to each later text";
 }

@@ -15,11 +15,16 @@
 #include <random>
 
 #include "platform/beep.h"
+#include "tests/support/far_end.h"
 #include "tests/support/line_rate_reader.h"
+#include "tests/support/temp_dir.h"
 #include "tests/widget/form_fixture.h"
 #include "transmit/text_rules.h"
 
 namespace {
+
+using namespace std::chrono_literals;
+using quenby_test::FarEnd;
 
 std::string Joined(const std::vector<std::string>& writes) {
     std::string all;
@@ -32,18 +37,13 @@ class TransferTest : public FormTest {
     void SetUp() override {
         MakeForm();
         SetBeepObserver([this] { beeps_.push_back(F().Label3->text().toStdString()); });
-        char dir[] = "/tmp/quenby-transfer-XXXXXX";
-        dir_ = mkdtemp(dir);
     }
     void TearDown() override {
         SetBeepObserver(nullptr);
-        std::system(("rm -rf " + dir_).c_str());
         FormTest::TearDown();
     }
     std::string File(const std::string& name, const std::string& bytes) {
-        const std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
+        return dir_.Write(name, bytes);
     }
     // Answers the next file dialog with `path`, or cancels it when path is empty.
     void AnswerDialog(const std::string& path) {
@@ -63,7 +63,7 @@ class TransferTest : public FormTest {
         F().Button2->click();
     }
     // Runs `action` once, between two writes, after the far side has received `n` bytes.
-    void WhenReceived(MasterDrain& far, std::size_t n, std::function<void()> action) {
+    void WhenReceived(FarEnd& far, std::size_t n, std::function<void()> action) {
         auto* watch = new QTimer(&F());
         QObject::connect(watch, &QTimer::timeout, watch, [watch, &far, n, action] {
             if (far.Size() < n) return;
@@ -73,7 +73,7 @@ class TransferTest : public FormTest {
         });
         watch->start(1);
     }
-    std::string dir_;
+    quenby_test::TempDir dir_{"quenby-transfer"};
     std::vector<std::string> beeps_;  // the status text at each beep
 };
 
@@ -92,7 +92,7 @@ TEST_F(TransferTest, RandomFilesArriveByteForByteUnderTheTextRules) {
         for (unsigned v = 0; v < 256 && size == 4096; ++v)
             bytes[v] = static_cast<char>(v == 0x1A ? 0 : v);
         const std::string expected = Joined(transmit::WritesForFile(bytes));
-        MasterDrain far(Port(2).Master());
+        FarEnd far(Port(2).Master());
         Transfer(File("random.s", bytes));
         EXPECT_EQ(far.WaitFor(expected.size()), expected) << size << " bytes";
         EXPECT_EQ(F().Label3->text(), QString::fromUtf8("ファイル転送終了しました"));
@@ -100,11 +100,11 @@ TEST_F(TransferTest, RandomFilesArriveByteForByteUnderTheTextRules) {
 }
 
 TEST_F(TransferTest, CancelledDialogChangesNothing) {
-    MasterDrain far(Port(2).Master());
+    FarEnd far(Port(2).Master());
     Transfer("");
     EXPECT_TRUE(beeps_.empty());
     EXPECT_EQ(F().Label3->text(), QString(36, ' '));
-    EXPECT_EQ(far.WaitFor(1, 200), "");
+    EXPECT_EQ(far.WaitFor(1, 200ms), "");
 }
 
 TEST_F(TransferTest, StatusTextsAndBeepsAtEachStep) {
@@ -143,14 +143,14 @@ TEST_F(TransferTest, StatusTextsAndBeepsAtEachStep) {
          "ファイル転送終了しました",
          "S1\r\nS9\r\n"},
     };
-    MasterDrain far(Port(2).Master());
+    FarEnd far(Port(2).Master());
     std::size_t seen = 0;
     for (const auto& c : cases) {
         beeps_.clear();
-        Transfer(c.path.empty() ? File("f.hex", c.bytes) : dir_ + "/" + c.path);
+        Transfer(c.path.empty() ? File("f.hex", c.bytes) : dir_.File(c.path));
         EXPECT_EQ(beeps_, c.beeps) << c.what;  // the first beep sounds before the status text
         EXPECT_EQ(F().Label3->text(), QString::fromUtf8(c.finalText)) << c.what;
-        const std::string got = far.WaitFor(seen + c.onLine.size(), 300);
+        const std::string got = far.WaitFor(seen + c.onLine.size(), 300ms);
         EXPECT_EQ(got.substr(seen), c.onLine) << c.what;
         seen = got.size();
     }
@@ -160,7 +160,7 @@ TEST_F(TransferTest, WindowStaysLiveAndTestBytesNeverSplitALineEnd) {
     std::string bytes;
     for (int i = 0; i < 3000; ++i) bytes += "S1130000" + std::to_string(i) + "\n";
     const std::string expected = Joined(transmit::WritesForFile(bytes));
-    MasterDrain far(Port(2).Master());
+    FarEnd far(Port(2).Master());
     int clicks = 0;
     QTimer presser;
     QObject::connect(&presser, &QTimer::timeout, [&] {
@@ -187,7 +187,7 @@ TEST_F(TransferTest, NestedTransferSendsItsWholeFileFirst) {
     const std::string outer(100000, 'o');
     const std::string inner = "inner\n";
     const std::string innerPath = File("inner.s", inner);
-    MasterDrain far(Port(2).Master());
+    FarEnd far(Port(2).Master());
     bool nested = false;
     WhenReceived(far, 1000, [&] {
         nested = true;
@@ -207,8 +207,8 @@ TEST_F(TransferTest, NestedTransferSendsItsWholeFileFirst) {
 
 TEST_F(TransferTest, PortSelectedMidTransferGetsTheRest) {
     const std::string bytes(200000, 'p');
-    MasterDrain com2(Port(2).Master());
-    MasterDrain com1(Port(1).Master());
+    FarEnd com2(Port(2).Master());
+    FarEnd com1(Port(1).Master());
     WhenReceived(com2, 1000, [&] { QTest::mouseClick(F().RadioButton3, Qt::LeftButton); });
     Transfer(File("p.s", bytes));
     const std::string first = com2.Got();
@@ -223,7 +223,7 @@ TEST_F(TransferTest, UnpluggedBoardStopsTheTransferWithTheFailureText) {
     const std::string bytes(200000, 'u');
     std::size_t before = 0;
     {
-        MasterDrain far(Port(2).Master());
+        FarEnd far(Port(2).Master());
         WhenReceived(far, 1000, [&] {
             far.Stop();
             before = far.Got().size();
@@ -237,7 +237,7 @@ TEST_F(TransferTest, UnpluggedBoardStopsTheTransferWithTheFailureText) {
 }
 
 TEST_F(TransferTest, TestByteOnAClosedPortSaysItFailed) {
-    MasterDrain far(Port(2).Master());
+    FarEnd far(Port(2).Master());
     F().Button4->click();
     EXPECT_EQ(F().Label3->text(), QString::fromUtf8("0xAAデータ送信"));
     EXPECT_EQ(far.WaitFor(1), "\xAA");
@@ -256,7 +256,7 @@ TEST_F(TransferTest, TestByteOnAClosedPortSaysItFailed) {
 TEST_F(TransferTest, CloseDuringATransferWaitsForItsEnd) {
     F().show();
     const std::string bytes(200000, 'c');
-    MasterDrain far(Port(2).Master());
+    FarEnd far(Port(2).Master());
     bool visibleAfterClose = false;
     WhenReceived(far, 1000, [&] {
         F().close();
@@ -281,7 +281,7 @@ TEST_F(TransferTest, DialogOffersBothFiltersAndMatchesAnyCase) {
     // What the open dialog itself lists under each filter (files only; the model loads them
     // in the background).
     QFileDialog* dialog = F().OpenDialog1;
-    dialog->setDirectory(QString::fromStdString(dir_));
+    dialog->setDirectory(QString::fromStdString(dir_.Path()));
     dialog->open();
     auto* list = dialog->findChild<QListView*>("listView");
     ASSERT_NE(list, nullptr);
@@ -388,7 +388,7 @@ TEST_F(FullLineTest, TicksAndTestBytesGoOnWhileTheLineTakesBytesAtItsRate) {
 TEST_F(FullLineTest, PortSelectedWhileTheLineIsFullGetsTheRestOfTheFile) {
     const std::string bytes = NumberedLines(6000);
     const std::string expected = Joined(transmit::WritesForFile(bytes));
-    MasterDrain com1(Port(1).Master());
+    FarEnd com1(Port(1).Master());
     std::string first;  // COM2's far end reads nothing until the line is full, then all of it
     bool switched = false;
     QTimer::singleShot(300, &F(), [&] {
