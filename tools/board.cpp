@@ -3,6 +3,8 @@
 // Prints the slave device path as its first stdout line, then sends sample records
 // ("ad0:" field "ad1:" field CR LF) at a steady rate and prints every read from the program
 // as "rx N: hex | text". Faults (garbage, bursts, split records) can be injected on request.
+// Like a real line, it takes the program's bytes and delivers its own no faster than the rate
+// the program set on the port; --fast reads and writes at once instead.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -23,12 +25,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <numbers>
 #include <optional>
 #include <random>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -38,6 +42,12 @@ using namespace std::chrono_literals;
 constexpr std::size_t kRecordBytes = 26;  // 24-byte record + CR LF
 constexpr auto kSplitGap = 60ms;          // longer than one 50 ms poll of the program
 constexpr auto kDrainLimit = 2s;          // how long --count waits for the reader to catch up
+// The line takes the program's bytes in steps of this much line time, so room in the port frees
+// up gradually as on a UART. A step that starts late may make up for up to kLineSlack of it.
+constexpr auto kLineStep = 2ms;
+constexpr auto kLineSlack = 10ms;
+// Writes that wait for the line beyond this many bytes are dropped, as a UART driver would.
+constexpr std::size_t kTxQueueLimit = 4096;
 
 enum class Format { kZero, kSpace, kSigned };
 
@@ -49,8 +59,10 @@ struct Options {
     bool split = false;
     std::optional<std::uint64_t> count;
     std::optional<std::uint64_t> seed;
+    std::optional<std::uint64_t> ramp;
     std::string link;
     bool quiet = false;
+    bool fast = false;
 };
 
 const char kUsage[] =
@@ -70,12 +82,20 @@ const char kUsage[] =
     "  --count N         stop after N records (garbled and burst ones included), wait up to\n"
     "                    2 s for them to be read, then exit\n"
     "  --seed S          seed for noise and faults (default: random)\n"
+    "  --ramp N          instead of the waves, record i carries 1000 + i % N on channel 0 and\n"
+    "                    3000 + i % N on channel 1 (N 1..1000000), from the first record on\n"
     "  --link PATH       symbolic link to the slave at PATH (an existing symlink is replaced;\n"
     "                    removed on exit)\n"
     "  --quiet           do not print received data\n"
+    "  --fast            read what the program sends as soon as it comes and write every\n"
+    "                    record at once; by default the board takes the program's bytes at the\n"
+    "                    line's character rate as the program set the port (rate / 10 bytes\n"
+    "                    a second for 8N1: 11520 at 115200, 3840 at 38400), a few at a time,\n"
+    "                    and its own writes go out whole but never faster than that rate\n"
     "  --help            this text\n"
     "\n"
-    "Ends with status 0 on SIGINT, SIGTERM or SIGHUP. Bytes the port cannot take are dropped.\n";
+    "Ends with status 0 on SIGINT, SIGTERM or SIGHUP. Bytes the port cannot take, and writes\n"
+    "that would wait for the line behind more than 4096 bytes, are dropped.\n";
 
 [[noreturn]] void UsageError(const std::string& message) {
     std::fprintf(stderr, "quenby-board: %s\n(see --help)\n", message.c_str());
@@ -141,15 +161,19 @@ Options ParseOptions(int argc, char** argv) {
             o.count = ParseNumber<std::uint64_t>(name, arg(), 1, UINT64_MAX);
         } else if (name == "--seed") {
             o.seed = ParseNumber<std::uint64_t>(name, arg(), 0, UINT64_MAX);
+        } else if (name == "--ramp") {
+            o.ramp = ParseNumber<std::uint64_t>(name, arg(), 1, 1000000);
         } else if (name == "--link") {
             o.link = arg();
             if (o.link.empty()) UsageError("--link needs a path");
         } else if (name == "--quiet") {
             o.quiet = true;
+        } else if (name == "--fast") {
+            o.fast = true;
         } else {
             UsageError("unknown option " + name);
         }
-        if (has_inline && (name == "--split" || name == "--quiet")) {
+        if (has_inline && (name == "--split" || name == "--quiet" || name == "--fast")) {
             UsageError(name + " takes no value");
         }
     }
@@ -159,7 +183,8 @@ Options ParseOptions(int argc, char** argv) {
 // Two slow sine waves of different periods with a little Gaussian noise.
 class SignalSource {
   public:
-    SignalSource(Format format, int rate, std::mt19937_64& rng) : format_(format), rate_(rate) {
+    SignalSource(Format format, int rate, std::optional<std::uint64_t> ramp, std::mt19937_64& rng)
+        : format_(format), rate_(rate), ramp_(ramp) {
         std::uniform_real_distribution<double> phase(0.0, 2 * std::numbers::pi);
         if (format == Format::kSigned) {
             ch_[0] = {0.0, 6000.0, 20.0, phase(rng)};
@@ -172,6 +197,10 @@ class SignalSource {
 
     // The next record, with CR LF.
     std::string Next(std::mt19937_64& rng) {
+        if (ramp_) {
+            const auto step = static_cast<long>(index_++ % *ramp_);
+            return "ad0:" + Field(1000 + step) + "ad1:" + Field(3000 + step) + "\r\n";
+        }
         const double t = static_cast<double>(index_++) / rate_;
         std::string r = "ad0:" + Field(Value(ch_[0], t, rng));
         r += "ad1:" + Field(Value(ch_[1], t, rng));
@@ -194,7 +223,7 @@ class SignalSource {
     }
 
     std::string Field(long v) const {
-        char buf[16];
+        char buf[24];
         switch (format_) {
             case Format::kZero:
                 std::snprintf(buf, sizeof buf, "%08ld", v);
@@ -211,6 +240,7 @@ class SignalSource {
 
     Format format_;
     int rate_;
+    std::optional<std::uint64_t> ramp_;
     Wave ch_[2];
     std::uint64_t index_ = 0;
     std::normal_distribution<double> noise_{0.0, 15.0};
@@ -237,11 +267,76 @@ std::string RxLine(const unsigned char* data, std::size_t n) {
     return line;
 }
 
+// One direction of a serial line: what goes in occupies it for its line time, and the next
+// piece waits until the line is free again.
+class LineTime {
+  public:
+    bool FreeAt(Clock::time_point now) const { return now >= free_at_; }
+    Clock::time_point Free() const { return free_at_; }
+
+    // `bytes` went onto the line at `now`, at `bytes_per_s`. A piece that starts late after a
+    // busy stretch may make up for up to `slack` of lost time; after that the line starts afresh.
+    void Carry(std::size_t bytes, double bytes_per_s, Clock::time_point now,
+               Clock::duration slack) {
+        const auto start = std::max(free_at_, now - slack);
+        free_at_ =
+            start + std::chrono::duration_cast<Clock::duration>(
+                        std::chrono::duration<double>(static_cast<double>(bytes) / bytes_per_s));
+    }
+
+  private:
+    Clock::time_point free_at_{};
+};
+
+// Characters per second for a line set up as `tio` (start bit, data bits, parity, stop bits),
+// in each direction; 0 for a line at B0 or an unknown speed.
+struct CharRates {
+    double out = 0, in = 0;
+};
+
+CharRates CharRatesOf(const termios& tio) {
+    static constexpr std::pair<speed_t, double> kBits[] = {
+        {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
+        {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
+        {B1200, 1200},       {B1800, 1800},       {B2400, 2400},       {B4800, 4800},
+        {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
+        {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
+        {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
+        {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000},
+        {B3500000, 3500000}, {B4000000, 4000000},
+    };
+    auto bits = [](speed_t s) {
+        for (const auto& [speed, b] : kBits)
+            if (speed == s) return b;
+        return 0.0;
+    };
+    int data = 8;
+    switch (tio.c_cflag & CSIZE) {
+        case CS5:
+            data = 5;
+            break;
+        case CS6:
+            data = 6;
+            break;
+        case CS7:
+            data = 7;
+            break;
+        default:
+            break;
+    }
+    const double frame =
+        1 + data + ((tio.c_cflag & PARENB) ? 1 : 0) + ((tio.c_cflag & CSTOPB) ? 2 : 1);
+    const double out = bits(cfgetospeed(&tio)) / frame;
+    // An input speed of 0 means "the same as the output speed".
+    const speed_t in_speed = cfgetispeed(&tio);
+    return {out, in_speed == B0 ? out : bits(in_speed) / frame};
+}
+
 class Board {
   public:
     explicit Board(Options options) : o_(std::move(options)) {
         rng_.seed(o_.seed ? *o_.seed : std::random_device{}());
-        signal_.emplace(o_.format, o_.rate, rng_);
+        signal_.emplace(o_.format, o_.rate, o_.ramp, rng_);
     }
 
     ~Board() {
@@ -298,7 +393,7 @@ class Board {
     int Run() {
         const auto period = std::chrono::duration_cast<Clock::duration>(1s) / o_.rate;
         auto next_record = Clock::now();
-        auto last_write = next_record;
+        last_write_ = next_record;
         std::optional<Clock::time_point> drain_since;
         int drained_checks = 0;
         auto master_quiet_until = Clock::time_point{};
@@ -317,13 +412,27 @@ class Board {
                 if (!drain_since) drain_since = now;
                 wake = now + 20ms;
             }
-            const bool watch_master = now >= master_quiet_until;
+            bool watch_master = now >= master_quiet_until;
+            if (!o_.fast) {
+                // The port's settings can change at any time; the line follows them.
+                termios tio{};
+                rates_ = tcgetattr(slave_fd_, &tio) == 0 ? CharRatesOf(tio) : CharRates{};
+                if (!tx_.empty() && rates_.in > 0) wake = std::min(wake, tx_line_.Free());
+                if (rates_.out <= 0) {
+                    watch_master = false;  // a line at B0 carries nothing
+                    wake = std::min(wake, now + 50ms);
+                } else if (!rx_line_.FreeAt(now)) {
+                    watch_master = false;
+                    wake = std::min(wake, rx_line_.Free());
+                }
+            }
             pollfd fds[3] = {{signal_fd_, POLLIN, 0}, {master_fd_, 0, 0}, {inotify_fd_, POLLIN, 0}};
             if (watch_master) fds[1].events = POLLIN;
-            // Rounded up to whole milliseconds so an early wake-up never spins.
-            const auto wait = std::max(wake - now, Clock::duration::zero());
-            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
-            if (poll(fds, 3, static_cast<int>(ms)) < 0 && errno != EINTR) {
+            const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                std::max(wake - now, Clock::duration::zero()));
+            const timespec ts{static_cast<time_t>(wait.count() / 1000000000),
+                              static_cast<long>(wait.count() % 1000000000)};
+            if (ppoll(fds, 3, &ts, nullptr) < 0 && errno != EINTR) {
                 Fail("poll");
                 return 1;
             }
@@ -343,22 +452,22 @@ class Board {
             if (pending_ && now >= pending_due_) {
                 Write(*pending_);
                 pending_.reset();
-                last_write = now;
             }
             // Catch up on every record time that has passed, unless far behind (e.g. --split).
             if (next_record < now - 100ms) next_record = now;
             while (listening_ && !pending_ && !(o_.count && generated_ >= *o_.count) &&
                    now >= next_record) {
                 SendSlot();
-                last_write = now;
                 next_record += period;
             }
-            if (done && !pending_ && drain_since) {
+            SendQueued(now);
+            if (done && !pending_ && tx_.empty() && drain_since) {
                 // Leave once the reader has taken everything (seen twice, after the last write
                 // has had time to reach the slave), or after the limit.
                 int queued = 0;
                 if (ioctl(slave_fd_, FIONREAD, &queued) != 0) queued = 0;
-                drained_checks = (queued == 0 && now - last_write >= 50ms) ? drained_checks + 1 : 0;
+                drained_checks =
+                    (queued == 0 && now - last_write_ >= 50ms) ? drained_checks + 1 : 0;
                 if (drained_checks >= 2 || now - *drain_since >= kDrainLimit) return 0;
             }
         }
@@ -396,10 +505,19 @@ class Board {
         return true;
     }
 
+    // Takes what the program sent: all that waits with --fast, else one step of line time.
     void Receive() {
         unsigned char buf[4096];
-        const ssize_t n = read(master_fd_, buf, sizeof buf);
-        if (n > 0 && !o_.quiet) Emit(RxLine(buf, static_cast<std::size_t>(n)));
+        std::size_t want = sizeof buf;
+        if (!o_.fast) {
+            const double step = rates_.out * std::chrono::duration<double>(kLineStep).count();
+            want = std::clamp<std::size_t>(static_cast<std::size_t>(step), 1, sizeof buf);
+        }
+        const ssize_t n = read(master_fd_, buf, want);
+        if (n <= 0) return;
+        if (!o_.fast)
+            rx_line_.Carry(static_cast<std::size_t>(n), rates_.out, Clock::now(), kLineSlack);
+        if (!o_.quiet) Emit(RxLine(buf, static_cast<std::size_t>(n)));
     }
 
     // One record time: normally one record, once a second a burst; each may be garbled.
@@ -443,11 +561,34 @@ class Board {
         return ioctl(slave_fd_, FIONREAD, &queued) == 0 ? queued : 0;
     }
 
-    // Never blocks: what the port cannot take now is lost, as on a real line.
+    // With --fast a write goes out at once; else it waits for the line, behind at most
+    // kTxQueueLimit bytes, and is dropped when there is no room for it.
     void Write(const std::string& bytes) {
+        if (o_.fast) return WriteNow(bytes);
+        if (tx_bytes_ + bytes.size() > kTxQueueLimit) {
+            dropped_ += bytes.size();
+            return;
+        }
+        tx_.push_back(bytes);
+        tx_bytes_ += bytes.size();
+    }
+
+    // Each queued write goes out whole once the line has carried the one before.
+    void SendQueued(Clock::time_point now) {
+        while (!tx_.empty() && rates_.in > 0 && tx_line_.FreeAt(now)) {
+            WriteNow(tx_.front());
+            tx_line_.Carry(tx_.front().size(), rates_.in, now, Clock::duration::zero());
+            tx_bytes_ -= tx_.front().size();
+            tx_.pop_front();
+        }
+    }
+
+    // Never blocks: what the port cannot take now is lost, as on a real line.
+    void WriteNow(const std::string& bytes) {
         const ssize_t n = write(master_fd_, bytes.data(), bytes.size());
         const std::size_t written = n > 0 ? static_cast<std::size_t>(n) : 0;
         dropped_ += bytes.size() - written;
+        last_write_ = Clock::now();
     }
 
     // A line with nobody listening loses what is sent on it. So records start only once the port
@@ -463,6 +604,9 @@ class Board {
             tcflush(slave_fd_, TCIFLUSH);
             unread_ += static_cast<std::uint64_t>(queued);
         }
+        unread_ += tx_bytes_;  // still waiting for the line, possibly the rest of a record
+        tx_.clear();
+        tx_bytes_ = 0;
         listening_ = true;
     }
 
@@ -476,6 +620,11 @@ class Board {
     std::string link_made_;
     std::optional<std::string> pending_;
     Clock::time_point pending_due_;
+    CharRates rates_;
+    LineTime rx_line_, tx_line_;
+    std::deque<std::string> tx_;
+    std::size_t tx_bytes_ = 0;
+    Clock::time_point last_write_;
     std::uint64_t slot_ = 0;
     std::uint64_t generated_ = 0;
     std::uint64_t dropped_ = 0;

@@ -81,6 +81,7 @@ class Child {
     void Stop();
     std::string Out() const;
     std::string Err() const;
+    const std::string& OutPath() const { return outPath_; }
 
   private:
     pid_t pid_ = -1;

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -214,6 +215,8 @@ INSTANTIATE_TEST_SUITE_P(
         {"split", {"--split"}, Style::kZero, false, true},
         {"burst", {"--burst", "130", "--format", "space"}, Style::kSpace, false, false},
         {"garbage", {"--garbage", "1"}, Style::kZero, true, false},
+        {"fast", {"--fast"}, Style::kZero, false, false},
+        {"fast_split", {"--fast", "--split"}, Style::kZero, false, true},
     }),
     [](const testing::TestParamInfo<StreamCase>& info) { return std::string(info.param.name); });
 
@@ -292,6 +295,187 @@ TEST(BoardSignal, EndsWithStatusZeroAndRemovesTheLink) {
         EXPECT_NE(lstat(link.c_str(), &st), 0) << "link left behind";
         unlink(link.c_str());
     }
+}
+
+// ---- The line's rate
+
+void SetLine(int fd, speed_t speed, tcflag_t cflag = CS8) {
+    termios t{};
+    ASSERT_EQ(tcgetattr(fd, &t), 0);
+    cfmakeraw(&t);
+    t.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
+    t.c_cflag |= cflag;
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+    ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+}
+
+// The program's end of the line: the slave, non-blocking, raw, at `speed` with `cflag` framing.
+int OpenPort(const std::string& path, speed_t speed, tcflag_t cflag = CS8) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return fd;
+    SetLine(fd, speed, cflag);
+    return fd;
+}
+
+struct Taken {
+    double seconds = 0;       // from the first write to the board's report of the last byte
+    std::size_t largest = 0;  // the most bytes the board took in one read
+};
+
+// Writes `n` bytes as fast as the port takes them (retrying after 1 ms on a full port) and waits
+// for the board to report every one of them.
+Taken SendAndTime(BoardProcess& board, int fd, std::size_t n) {
+    const std::string bytes(n, 'x');
+    const auto start = Clock::now();
+    const auto deadline = start + 30s;
+    std::size_t sent = 0, got = 0;
+    Taken taken;
+    const std::regex rx_re(R"(rx (\d+):.*)");
+    while (got < n && Clock::now() < deadline) {
+        if (sent < n) {
+            const ssize_t w = write(fd, bytes.data() + sent, n - sent);
+            if (w > 0) sent += static_cast<std::size_t>(w);
+        }
+        // Take the board's reports as they come; wait 1 ms for one while bytes are left to send.
+        const auto line = board.ReadLine(sent < n ? Clock::now() + 1ms : deadline);
+        std::smatch m;
+        if (line && std::regex_match(*line, m, rx_re)) {
+            const std::size_t k = std::stoul(m[1]);
+            got += k;
+            taken.largest = std::max(taken.largest, k);
+        }
+    }
+    taken.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(got, n) << "the board did not take every byte";
+    return taken;
+}
+
+struct RateCase {
+    const char* name;
+    speed_t speed;
+    tcflag_t cflag;
+    double chars_per_s;  // the line's rate: bits per second over bits per character
+    std::size_t bytes;
+};
+
+void PrintTo(const RateCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BoardLineRate : public testing::TestWithParam<RateCase> {};
+
+// A UART cannot take bytes faster than it sends them, and takes them a few at a time; the board
+// must not be much slower either, or a test of the program would measure the board.
+TEST_P(BoardLineRate, TakesTheProgramsBytesAtTheRateOfThePortsSettings) {
+    const RateCase& c = GetParam();
+    BoardProcess board({"--rate", "1"});
+    ASSERT_TRUE(board.Started());
+    const auto path = board.ReadLine(Clock::now() + kTimeout);
+    ASSERT_TRUE(path);
+    const int fd = OpenPort(*path, c.speed, c.cflag);
+    ASSERT_GE(fd, 0) << *path;
+    const Taken t = SendAndTime(board, fd, c.bytes);
+    close(fd);
+
+    const double line_time = static_cast<double>(c.bytes) / c.chars_per_s;
+    // The board may make up for up to 10 ms of lateness, and its last step takes 2 ms of bytes.
+    EXPECT_GE(t.seconds, 0.98 * line_time - 0.012) << "faster than the line";
+    EXPECT_LE(t.seconds, 1.5 * line_time + 1.0) << "far slower than the line";
+    EXPECT_LE(t.largest, static_cast<std::size_t>(c.chars_per_s * 0.002) + 1)
+        << "takes more than 2 ms of the line's bytes at once";
+}
+
+INSTANTIATE_TEST_SUITE_P(Board, BoardLineRate,
+                         testing::ValuesIn(std::vector<RateCase>{
+                             {"b115200_8n1", B115200, CS8, 11520.0, 5760},
+                             {"b38400_8n1", B38400, CS8, 3840.0, 1920},
+                             // 1 start, 7 data, 1 parity, 2 stop bits: 11 bits a character.
+                             {"b9600_7e2", B9600, CS7 | PARENB | CSTOPB, 9600.0 / 11, 872},
+                         }),
+                         [](const testing::TestParamInfo<RateCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(BoardPace, FollowsASpeedChangeMadeWhileRunning) {
+    BoardProcess board({"--rate", "1"});
+    ASSERT_TRUE(board.Started());
+    const auto path = board.ReadLine(Clock::now() + kTimeout);
+    ASSERT_TRUE(path);
+    const int fd = OpenPort(*path, B38400);
+    ASSERT_GE(fd, 0) << *path;
+    constexpr std::size_t kBytes = 1920;  // 0.5 s at 38400, 0.17 s at 115200
+    const Taken slow = SendAndTime(board, fd, kBytes);
+    SetLine(fd, B115200);
+    const Taken quick = SendAndTime(board, fd, kBytes);
+    close(fd);
+    EXPECT_GE(slow.seconds, 0.98 * kBytes / 3840.0 - 0.012);
+    EXPECT_GE(quick.seconds, 0.98 * kBytes / 11520.0 - 0.012);
+    EXPECT_GE(slow.seconds / quick.seconds, 2.0)
+        << "38400: " << slow.seconds << " s, 115200: " << quick.seconds << " s";
+}
+
+TEST(BoardPace, FastTakesBytesAsTheyCome) {
+    BoardProcess board({"--rate", "1", "--fast"});
+    ASSERT_TRUE(board.Started());
+    const auto path = board.ReadLine(Clock::now() + kTimeout);
+    ASSERT_TRUE(path);
+    const int fd = OpenPort(*path, B115200);
+    ASSERT_GE(fd, 0) << *path;
+    const Taken t = SendAndTime(board, fd, 11520);  // 1 s of line time
+    close(fd);
+    EXPECT_LT(t.seconds, 0.5);
+}
+
+// Records asked for faster than the line carries them come at the line's rate, all of them whole.
+TEST(BoardPace, RecordsLeaveNoFasterThanTheLine) {
+    constexpr int kCount = 100;  // 2600 bytes: 0.68 s at 38400, asked for within 0.2 s
+    BoardProcess board({"--rate", "500", "--count", std::to_string(kCount), "--quiet"});
+    ASSERT_TRUE(board.Started());
+    const auto deadline = Clock::now() + kTimeout;
+    const auto path = board.ReadLine(deadline);
+    ASSERT_TRUE(path);
+    const int fd = OpenPort(*path, B38400);
+    ASSERT_GE(fd, 0) << *path;
+    std::string stream;
+    std::optional<Clock::time_point> first;
+    while (BoardProcess::WaitReadable(fd, deadline)) {
+        char buf[4096];
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        if (!first) first = Clock::now();
+        stream.append(buf, static_cast<std::size_t>(n));
+        if (stream.size() >= kCount * 26u) break;
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - *first).count();
+    close(fd);
+    ASSERT_EQ(stream.size(), kCount * 26u);
+    for (std::size_t at = 0; at < stream.size(); at += 26) {
+        long v[2];
+        ASSERT_EQ(RecordFault(stream.substr(at, 24), Style::kZero, v), "") << "at byte " << at;
+        ASSERT_EQ(stream.substr(at + 24, 2), "\r\n") << "at byte " << at;
+    }
+    EXPECT_GE(seconds, (kCount - 1) * 26 / 3840.0 - 0.005);
+}
+
+TEST(BoardRamp, CountsUpFromTheStartValuesAndWrapsAfterN) {
+    BoardProcess board({"--rate", "100", "--count", "7", "--ramp", "3", "--quiet"});
+    ASSERT_TRUE(board.Started());
+    const auto deadline = Clock::now() + kTimeout;
+    const auto path = board.ReadLine(deadline);
+    ASSERT_TRUE(path);
+    const int fd = open(path->c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::string stream;
+    for (const auto& r : ReadUntilHangup(fd, deadline)) stream += r;
+    close(fd);
+    std::string want;
+    for (int i : {0, 1, 2, 0, 1, 2, 0}) {
+        char r[48];
+        std::snprintf(r, sizeof r, "ad0:%08dad1:%08d\r\n", 1000 + i, 3000 + i);
+        want += r;
+    }
+    EXPECT_EQ(stream, want);
 }
 
 }  // namespace
