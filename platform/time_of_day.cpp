@@ -29,7 +29,8 @@ std::vector<Piece> Split(std::string_view format, std::string_view amPmFormat, i
             literal(format[i]);
             continue;
         }
-        Piece p{true};
+        Piece p;
+        p.directive = true;
         ++i;
         while (i < format.size() && std::strchr("-_0^#", format[i]) != nullptr) {
             if (format[i] == '-' || format[i] == '_') p.noPad = true;

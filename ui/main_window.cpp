@@ -20,6 +20,13 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
+// While a write waits for room on a full line, pending events run between tries, so the window
+// stays live; the write then goes to whatever port is selected by that time.
+void KeepWindowLive() {
+    QApplication::processEvents(QEventLoop::AllEvents);
+}
+const serial::WaitHook kKeepWindowLive = KeepWindowLive;
+
 const char* const kTransferring = "ファイル転送中です";
 const char* const kTransferDone = "ファイル転送終了しました";
 const char* const kTransferFailed = "ファイル転送に失敗しました";
@@ -141,9 +148,10 @@ void TForm1::RadioButton2Click() {
 void TForm1::SendTestByte(unsigned char byte, const char* sentText, const char* failedText) {
     Label3->SetCaption(QString::fromUtf8(sentText));
     MessageBeep(MB_OK);
-    // One byte, written without letting the message loop run: on a full line it waits for room
-    // (a few milliseconds on a line that moves), on a line held stopped it fails.
-    if (!serial::Write(&byte, 1)) Label3->SetCaption(QString::fromUtf8(failedText));
+    // One byte in one write. While a full line has no room for it, the window stays live as in a
+    // transfer: a tick that waited here would find two records queued and read them out of step.
+    if (!serial::Write(&byte, 1, kKeepWindowLive))
+        Label3->SetCaption(QString::fromUtf8(failedText));
 }
 
 void TForm1::Button1Click() {
@@ -165,15 +173,10 @@ void TForm1::Button2Click() {
         return;
     }
     ++transfersRunning_;
-    // While the line is full, the window stays live: pending events run between tries, and the
-    // write then goes to whatever port is selected by that time.
-    const serial::WaitHook whileWaiting = [] {
-        QApplication::processEvents(QEventLoop::AllEvents);
-    };
     bool failed = false;
     while (const auto w = file.NextWrite()) {
         // A failed write ends the transfer: the board never gets a file with a hole in it.
-        if (!serial::Write(w->bytes, w->size, whileWaiting)) {
+        if (!serial::Write(w->bytes, w->size, kKeepWindowLive)) {
             failed = true;
             break;
         }
