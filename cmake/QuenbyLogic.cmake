@@ -11,6 +11,7 @@ add_library(quenby_logic STATIC
     ${QUENBY_ROOT}/measure/sample_record.cpp
     ${QUENBY_ROOT}/platform/beep.cpp
     ${QUENBY_ROOT}/platform/line_pacing.cpp
+    ${QUENBY_ROOT}/platform/line_speed.cpp
     ${QUENBY_ROOT}/platform/time_of_day.cpp
     ${QUENBY_ROOT}/platform/win_serial.cpp
     ${QUENBY_ROOT}/serial/port_io.cpp

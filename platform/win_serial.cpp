@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "platform/line_pacing.h"
+#include "platform/line_speed.h"
 
 namespace {
 
@@ -73,18 +74,6 @@ HANDLE HandleOf(int fd) {
     return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd));
 }
 
-// Line rates in bit/s.
-constexpr std::pair<speed_t, DWORD> kSpeeds[] = {
-    {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
-    {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
-    {B1200, 1200},       {B1800, 1800},       {B2400, 2400},       {B4800, 4800},
-    {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
-    {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
-    {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
-    {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000},
-    {B3500000, 3500000}, {B4000000, 4000000},
-};
-
 constexpr std::pair<tcflag_t, BYTE> kByteSizes[] = {{CS5, 5}, {CS6, 6}, {CS7, 7}, {CS8, 8}};
 
 // The c_cflag parity bits of each parity setting; any bits without PARENB read as no parity.
@@ -108,10 +97,8 @@ constexpr std::pair<tcflag_t, BYTE> kStopBits[] = {
 // Characters per second of the line the settings describe: start bit, data bits, parity bit and
 // stop bits per character.
 std::uint32_t LineBytesPerSecond(const termios& t) {
-    const DWORD dataBits = Find(kByteSizes, t.c_cflag & CSIZE).value_or(8);
-    const DWORD bits =
-        1 + dataBits + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
-    return line_pacing::BytesPerSecond(Find(kSpeeds, ::cfgetospeed(&t)).value_or(0), bits);
+    return line_pacing::BytesPerSecond(line_speed::BitRateOf(::cfgetospeed(&t)),
+                                       line_speed::BitsPerCharacter(t));
 }
 
 // What WriteFileNow knows of one port's output queue, so that it asks the driver only when the
@@ -217,7 +204,7 @@ BOOL GetCommState(HANDLE file, DCB* dcb) {
 
     DCB d;
     d.DCBlength = sizeof(DCB);
-    d.BaudRate = Find(kSpeeds, ::cfgetospeed(&t)).value_or(0);
+    d.BaudRate = line_speed::BitRateOf(::cfgetospeed(&t));
     d.fBinary = 1;
     d.ByteSize = Find(kByteSizes, t.c_cflag & CSIZE).value_or(8);
     const tcflag_t parity = (t.c_cflag & PARENB) ? t.c_cflag & kParityBits : 0;
@@ -244,7 +231,7 @@ BOOL SetCommState(HANDLE file, DCB* dcb) {
     if (::tcgetattr(fd, &t) != 0) return FailErrno(errno);
 
     // Everything is checked before anything is applied, so a refused record changes nothing.
-    const auto speed = FindBack(kSpeeds, dcb->BaudRate);
+    const auto speed = line_speed::SpeedOf(dcb->BaudRate);
     const auto size = FindBack(kByteSizes, dcb->ByteSize);
     const auto parity = FindBack(kParities, dcb->Parity);
     const auto stopBits = FindBack(kStopBits, dcb->StopBits);

@@ -34,6 +34,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "platform/line_speed.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -295,41 +297,11 @@ struct CharRates {
 };
 
 CharRates CharRatesOf(const termios& tio) {
-    static constexpr std::pair<speed_t, double> kBits[] = {
-        {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
-        {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
-        {B1200, 1200},       {B1800, 1800},       {B2400, 2400},       {B4800, 4800},
-        {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
-        {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
-        {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
-        {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000},
-        {B3500000, 3500000}, {B4000000, 4000000},
-    };
-    auto bits = [](speed_t s) {
-        for (const auto& [speed, b] : kBits)
-            if (speed == s) return b;
-        return 0.0;
-    };
-    int data = 8;
-    switch (tio.c_cflag & CSIZE) {
-        case CS5:
-            data = 5;
-            break;
-        case CS6:
-            data = 6;
-            break;
-        case CS7:
-            data = 7;
-            break;
-        default:
-            break;
-    }
-    const double frame =
-        1 + data + ((tio.c_cflag & PARENB) ? 1 : 0) + ((tio.c_cflag & CSTOPB) ? 2 : 1);
-    const double out = bits(cfgetospeed(&tio)) / frame;
+    const double frame = line_speed::BitsPerCharacter(tio);
+    const double out = line_speed::BitRateOf(cfgetospeed(&tio)) / frame;
     // An input speed of 0 means "the same as the output speed".
     const speed_t in_speed = cfgetispeed(&tio);
-    return {out, in_speed == B0 ? out : bits(in_speed) / frame};
+    return {out, in_speed == B0 ? out : line_speed::BitRateOf(in_speed) / frame};
 }
 
 class Board {
