@@ -28,118 +28,21 @@
 #include <thread>
 
 #include "bench/bench_support.h"
+#include "tests/support/line_rate_reader.h"
 #include "ui/application.h"
 
 namespace {
 
 using namespace bench;
 
-// The line's far end: a thread that reads the pseudo-terminal's master in 1 ms steps, taking no
-// more than the line's rate would carry. While it keeps finding bytes the line counts as busy and
-// its allowance grows with the clock (a late wake-up loses nothing); once it finds the queue
-// empty the line has gone idle, and the next step may take at most one step's worth.
-class LineFarEnd {
-  public:
-    // Reads the rate from the line's settings: on a pseudo-terminal the master reports the
-    // slave's, as the program set them.
-    explicit LineFarEnd(int master) : master_(master) {
-        termios t{};
-        if (::tcgetattr(master, &t) != 0) Fail("cannot read the line's settings");
-        bytesPerSecond_ = BitsPerSecond(::cfgetospeed(&t)) / 10.0;  // 8N1: 10 bits a byte
-        if (::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK) != 0)
-            Fail("cannot make the master non-blocking");
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~LineFarEnd() {
-        stop_ = true;
-        thread_.join();
-    }
+using quenby_test::LineRateReader;
 
-    double BytesPerSecond() const { return bytesPerSecond_; }
-
-    struct Totals {
-        std::size_t bytes = 0;
-        std::size_t firstRead = 0;  // bytes the first read took: they left before `first`
-        Clock::time_point first, last;
-        double longestIdleMs = 0;  // longest stretch between the first and last byte with none
-    };
-    Totals Get() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return totals_;
-    }
-    // Waits until `count` bytes have come or `timeoutMs` passed.
-    std::size_t WaitFor(std::size_t count, int timeoutMs) {
-        const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (Get().bytes < count && Clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return Get().bytes;
-    }
-
-  private:
-    static double BitsPerSecond(speed_t speed) {
-        switch (speed) {
-            case B9600:
-                return 9600;
-            case B19200:
-                return 19200;
-            case B38400:
-                return 38400;
-            case B57600:
-                return 57600;
-            case B115200:
-                return 115200;
-            default:
-                Fail("the line runs at a rate this far end does not know");
-        }
-    }
-
-    void Run() {
-        constexpr auto kStep = std::chrono::milliseconds(1);
-        const double stepBytes = bytesPerSecond_ * std::chrono::duration<double>(kStep).count();
-        char buf[65536];
-        double allowance = 0;
-        bool idle = true;
-        Clock::time_point previous = Clock::now(), idleSince = previous;
-        while (!stop_) {
-            std::this_thread::sleep_for(kStep);
-            const auto now = Clock::now();
-            const double earned =
-                bytesPerSecond_ * std::chrono::duration<double>(now - previous).count();
-            previous = now;
-            allowance = idle ? std::min(earned, stepBytes) : allowance + earned;
-            const auto wanted = std::min(static_cast<std::size_t>(allowance), sizeof buf);
-            if (wanted == 0) continue;
-            const ssize_t n = ::read(master_, buf, wanted);
-            const std::size_t got = n > 0 ? static_cast<std::size_t>(n) : 0;
-            if (got > 0) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (totals_.bytes == 0) {
-                    totals_.first = now;
-                    totals_.firstRead = got;
-                } else if (idle) {
-                    totals_.longestIdleMs = std::max(totals_.longestIdleMs, Ms(now - idleSince));
-                }
-                totals_.bytes += got;
-                totals_.last = now;
-            }
-            allowance -= static_cast<double>(got);
-            if (got < wanted) {
-                if (!idle || got > 0) idleSince = now;  // the queue ran empty at this read
-                idle = true;
-                allowance = 0;
-            } else {
-                idle = false;
-            }
-        }
-    }
-
-    int master_;
-    double bytesPerSecond_ = 0;
-    std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    Totals totals_;
-    std::thread thread_;
-};
+// The line's far end takes bytes at the rate the program set on the line.
+double LineRate(int master) {
+    const double rate = LineRateReader::RateOfLine(master);
+    if (rate <= 0) Fail("the line runs at a rate this far end does not know");
+    return rate;
+}
 
 // The window's answer time: a thread posts a stamped event to the window every few milliseconds;
 // a filter on the window takes the delay when the window gets it.
@@ -223,7 +126,7 @@ double Seconds(Clock::duration d) {
 }
 
 struct LineRun {
-    LineFarEnd::Totals far;
+    LineRateReader::Totals far;
     double bytesPerSecond = 0;
     Clock::time_point start, end;  // the dialog's accept and the handler's return
     std::vector<double> ticksMs;
@@ -240,7 +143,7 @@ LineRun Transfer(Window& w, PtyPair& line, const std::string& path, std::size_t 
                  double expectedBytesPerSecond, bool probe) {
     TForm1& f = w.F();
     LineRun run;
-    LineFarEnd far(line.Master());
+    LineRateReader far(line.Master(), LineRate(line.Master()));
     run.bytesPerSecond = far.BytesPerSecond();
     if (run.bytesPerSecond != expectedBytesPerSecond)
         Fail("the line runs at " + std::to_string(run.bytesPerSecond) + " B/s");
@@ -282,7 +185,7 @@ LineRun Transfer(Window& w, PtyPair& line, const std::string& path, std::size_t 
     }
     const int drainMs =
         static_cast<int>(static_cast<double>(lineBytes) / run.bytesPerSecond * 1000);
-    if (far.WaitFor(lineBytes, drainMs + 10000) != lineBytes) Fail("the far end lost bytes");
+    if (far.WaitFor(lineBytes, drainMs + 10000).size() != lineBytes) Fail("the far end lost bytes");
     run.far = far.Get();
     return run;
 }
@@ -290,7 +193,7 @@ LineRun Transfer(Window& w, PtyPair& line, const std::string& path, std::size_t 
 // The rows for one rate, from a run with the answer probe and one without.
 void Report(const std::string& key, std::size_t fileBytes, std::size_t lineBytes,
             const LineRun& probed, const LineRun& quiet) {
-    const LineFarEnd::Totals& t = probed.far;
+    const LineRateReader::Totals& t = probed.far;
     const double span = Seconds(t.last - t.first);
     const double handler = Seconds(probed.end - probed.start);
     Emit(key + "_Bps", probed.bytesPerSecond);

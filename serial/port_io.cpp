@@ -30,7 +30,6 @@ bool Write(const void* bytes, std::size_t count, const WaitHook& whileWaiting) {
     const auto* in = static_cast<const unsigned char*>(bytes);
     const auto size = static_cast<DWORD>(count);
     DWORD written = 0;
-    if (!whileWaiting) return WriteFile(hComm, in, size, &written, nullptr) && written == size;
 
     using Clock = std::chrono::steady_clock;
     Clock::duration waited{0};  // waiting for the line, the hook's time left out

@@ -24,11 +24,10 @@ using WaitHook = std::function<void()>;
 // port fails or the line takes nothing for kWriteTimeout. The bytes of one call go out together:
 // nothing written elsewhere lands between them.
 //
-// Without a hook the call waits in the platform's write. With one, while none of the bytes has
-// gone it retries after short sleeps (1 ms, growing to 4 ms while the line stays full) and runs
-// the hook between tries, then takes hComm afresh,
-// so a port selected meanwhile gets the bytes. Once a first byte has gone, the rest follows on
-// the same port without the hook. Time spent in the hook does not count towards kWriteTimeout.
-bool Write(const void* bytes, std::size_t count, const WaitHook& whileWaiting = {});
+// While none of the bytes has gone, it retries after short sleeps (1 ms, growing to 4 ms while
+// the line stays full), runs `whileWaiting` between tries, then takes hComm afresh, so a port
+// selected meanwhile gets the bytes. Once a first byte has gone, the rest follows on the same
+// port without the hook. Time spent in the hook does not count towards kWriteTimeout.
+bool Write(const void* bytes, std::size_t count, const WaitHook& whileWaiting);
 
 }  // namespace serial

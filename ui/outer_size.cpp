@@ -33,6 +33,7 @@ void OuterSizeKeeper::Apply() {
     const QMargins frame = handle->frameMargins();
     if (frame.isNull()) return;
     done_ = true;
+    window_->removeEventFilter(this);
     window_->resize(outer_.width() - frame.left() - frame.right(),
                     outer_.height() - frame.top() - frame.bottom());
 }

@@ -25,6 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using quenby_test::FarEnd;
+using quenby_test::LineRateReader;
 
 std::string Joined(const std::vector<std::string>& writes) {
     std::string all;
