@@ -119,7 +119,6 @@ bool Program::ChooseFile(const std::string& path, const std::function<void()>& b
     WaitUntil([&] { return quenby_test::FocusedWindow() == dialog; }, 10s);
     std::this_thread::sleep_for(300ms);
     Xdotool({"type", "--delay", "15", "--", path});
-    std::this_thread::sleep_for(500ms);  // the completion list catches up with the typing
     if (beforeReturn) beforeReturn();
     Xdotool({"key", "Return"});
     return true;
