@@ -387,8 +387,7 @@ class Board {
             bool watch_master = now >= master_quiet_until;
             if (!o_.fast) {
                 // The port's settings can change at any time; the line follows them.
-                termios tio{};
-                rates_ = tcgetattr(slave_fd_, &tio) == 0 ? CharRatesOf(tio) : CharRates{};
+                RefreshRates();
                 if (!tx_.empty() && rates_.in > 0) wake = std::min(wake, tx_line_.Free());
                 if (rates_.out <= 0) {
                     watch_master = false;  // a line at B0 carries nothing
@@ -409,6 +408,8 @@ class Board {
                 return 1;
             }
             if (fds[0].revents & POLLIN) return 0;
+            // The wait may have been long: settings made meanwhile rule what happens next.
+            if (!o_.fast) RefreshRates();
             if (fds[2].revents & POLLIN) {
                 const bool first = !listening_;
                 OnPortOpened();
@@ -482,6 +483,7 @@ class Board {
         unsigned char buf[4096];
         std::size_t want = sizeof buf;
         if (!o_.fast) {
+            if (rates_.out <= 0) return;  // a line at B0 carries nothing
             const double step = rates_.out * std::chrono::duration<double>(kLineStep).count();
             want = std::clamp<std::size_t>(static_cast<std::size_t>(step), 1, sizeof buf);
         }
@@ -526,6 +528,12 @@ class Board {
         } else {
             Write(out);
         }
+    }
+
+    // The port's settings as they are now; the line follows every change at once.
+    void RefreshRates() {
+        termios tio{};
+        rates_ = tcgetattr(slave_fd_, &tio) == 0 ? CharRatesOf(tio) : CharRates{};
     }
 
     int SlaveQueued() const {
