@@ -5,7 +5,11 @@
 //   line_R_utilisation    bytes delivered / (R x time from the first byte to the last)
 //   line_R_tick_*_ms      Timer1 intervals while the handler ran
 //   line_R_answer_*_ms    delay of an event posted to the window every few ms from another thread
-//   line_R_cpu_pct        the main thread's processor time over the handler's run, % of one core
+//   line_R_cpu_pct        the main thread's processor time over the transfer, % of one core:
+//                         from the dialog's accept until the last byte is on the line, the window
+//                         idling after the handler returns (a pseudo-terminal takes its first
+//                         20 KiB at once, so the handler ends before the line does)
+//   line_R_cpu_handler_pct the same over the handler's run alone
 // and the same answer time and processor time of the idle window just before, for comparison.
 // Each rate runs twice: with the answer probe, and without it for the processor time.
 // QUENBY_BENCH_LINE_SCALE scales both file sizes (default 1: 120,000 and 40,000 bytes).
@@ -133,7 +137,21 @@ struct LineRun {
     std::vector<double> answersMs, idleAnswersMs;  // with the probe only
     double cpuSeconds = 0, idleCpuSeconds = 0, idleSeconds = 0;
     double waits = 0;  // the main thread's voluntary context switches during the transfer
+    // Until the last byte was on the line: processor time and wall time from `start`.
+    double lineCpuSeconds = 0, lineSeconds = 0;
 };
+
+// Runs the event loop until the far end has `count` bytes, looking every 10 ms, or `timeoutMs`.
+void RunEventLoopUntil(LineRateReader& far, std::size_t count, int timeoutMs) {
+    QEventLoop loop;
+    QTimer look;
+    const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+        if (far.Size() >= count || Clock::now() >= limit) loop.quit();
+    });
+    look.start(10);
+    loop.exec();
+}
 
 // One transfer of the file at `path` (`lineBytes` on the line) on the port the window has open,
 // whose far end is `line`'s master, after 2 s of the idle window for comparison. With `probe`,
@@ -177,15 +195,19 @@ LineRun Transfer(Window& w, PtyPair& line, const std::string& path, std::size_t 
     timing = false;
     if (f.Label3->text() != QString::fromUtf8("ファイル転送終了しました"))
         Fail("the transfer ended with \"" + f.Label3->text().toStdString() + "\"");
+    const int drainMs =
+        static_cast<int>(static_cast<double>(lineBytes) / run.bytesPerSecond * 1000);
+    // The transfer lasts until its last byte is on the line; the window idles on meanwhile.
+    RunEventLoopUntil(far, lineBytes, drainMs + 10000);
+    run.lineCpuSeconds = ThreadUsageNow().cpuSeconds - usage0.cpuSeconds;
+    run.lineSeconds = Seconds(Clock::now() - run.start);
     if (answers) {
         answers->Stop();
         RunEventLoop(100);  // the events still queued reach the window
         run.answersMs = answers->Between(run.start, run.end);
         run.idleAnswersMs = answers->Between(idleStart, idleEnd);
     }
-    const int drainMs =
-        static_cast<int>(static_cast<double>(lineBytes) / run.bytesPerSecond * 1000);
-    if (far.WaitFor(lineBytes, drainMs + 10000).size() != lineBytes) Fail("the far end lost bytes");
+    if (far.WaitFor(lineBytes, 1000).size() != lineBytes) Fail("the far end lost bytes");
     run.far = far.Get();
     return run;
 }
@@ -216,15 +238,19 @@ void Report(const std::string& key, std::size_t fileBytes, std::size_t lineBytes
     Emit(key + "_answer_count", static_cast<double>(probed.answersMs.size()));
     Emit(key + "_answer_idle_p99_ms", Percentile(probed.idleAnswersMs, 99));
     const double quietHandler = Seconds(quiet.end - quiet.start);
-    Emit(key + "_cpu_pct", 100 * quiet.cpuSeconds / quietHandler);
+    const double cpuPct = 100 * quiet.lineCpuSeconds / quiet.lineSeconds;
+    Emit(key + "_cpu_pct", cpuPct);
+    Emit(key + "_cpu_handler_pct", 100 * quiet.cpuSeconds / quietHandler);
+    Emit(key + "_transfer_s", quiet.lineSeconds);
     Emit(key + "_cpu_idle_pct", 100 * quiet.idleCpuSeconds / quiet.idleSeconds);
     Emit(key + "_cpu_probed_pct", 100 * probed.cpuSeconds / handler);
     Emit(key + "_waits_per_s", quiet.waits / quietHandler);
     std::fprintf(stderr,
                  "%s: %zu bytes over %.2f s at the far end, handler %.2f s, %zu ticks, tick p99 "
-                 "%.1f ms, answer p99 %.2f ms, cpu %.2f%% (%.2f%% with the probe), %.0f waits/s\n",
+                 "%.1f ms, answer p99 %.2f ms, cpu %.2f%% over the transfer (%.2f%% over the "
+                 "handler, %.2f%% with the probe), %.0f waits/s\n",
                  key.c_str(), t.bytes, span, handler, probed.ticksMs.size(),
-                 Percentile(probed.ticksMs, 99), Percentile(probed.answersMs, 99),
+                 Percentile(probed.ticksMs, 99), Percentile(probed.answersMs, 99), cpuPct,
                  100 * quiet.cpuSeconds / quietHandler, 100 * probed.cpuSeconds / handler,
                  quiet.waits / quietHandler);
 }
