@@ -39,9 +39,19 @@ std::uint32_t DataBitsOf(tcflag_t cflag) {
     return 8;
 }
 
+std::optional<tcflag_t> CharacterSizeOf(std::uint32_t dataBits) {
+    for (const auto& [size, bits] : kDataBits)
+        if (bits == dataBits) return size;
+    return std::nullopt;
+}
+
 std::uint32_t BitsPerCharacter(const termios& t) {
     return 1 + DataBitsOf(t.c_cflag) + ((t.c_cflag & PARENB) ? 1 : 0) +
            ((t.c_cflag & CSTOPB) ? 2 : 1);
+}
+
+double CharactersPerSecond(speed_t speed, const termios& t) {
+    return static_cast<double>(BitRateOf(speed)) / BitsPerCharacter(t);
 }
 
 }  // namespace line_speed

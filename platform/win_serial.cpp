@@ -74,8 +74,6 @@ HANDLE HandleOf(int fd) {
     return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd));
 }
 
-constexpr std::pair<tcflag_t, BYTE> kByteSizes[] = {{CS5, 5}, {CS6, 6}, {CS7, 7}, {CS8, 8}};
-
 // The c_cflag parity bits of each parity setting; any bits without PARENB read as no parity.
 constexpr tcflag_t kParityBits = PARENB | PARODD | CMSPAR;
 constexpr std::pair<tcflag_t, BYTE> kParities[] = {
@@ -206,7 +204,7 @@ BOOL GetCommState(HANDLE file, DCB* dcb) {
     d.DCBlength = sizeof(DCB);
     d.BaudRate = line_speed::BitRateOf(::cfgetospeed(&t));
     d.fBinary = 1;
-    d.ByteSize = Find(kByteSizes, t.c_cflag & CSIZE).value_or(8);
+    d.ByteSize = static_cast<BYTE>(line_speed::DataBitsOf(t.c_cflag));
     const tcflag_t parity = (t.c_cflag & PARENB) ? t.c_cflag & kParityBits : 0;
     d.Parity = Find(kParities, parity).value_or(NOPARITY);
     d.fParity = (t.c_iflag & INPCK) ? 1 : 0;
@@ -232,7 +230,7 @@ BOOL SetCommState(HANDLE file, DCB* dcb) {
 
     // Everything is checked before anything is applied, so a refused record changes nothing.
     const auto speed = line_speed::SpeedOf(dcb->BaudRate);
-    const auto size = FindBack(kByteSizes, dcb->ByteSize);
+    const auto size = line_speed::CharacterSizeOf(dcb->ByteSize);
     const auto parity = FindBack(kParities, dcb->Parity);
     const auto stopBits = FindBack(kStopBits, dcb->StopBits);
     if (!speed || !size || !parity || !stopBits) return Fail(ERROR_INVALID_PARAMETER, EINVAL);

@@ -297,11 +297,10 @@ struct CharRates {
 };
 
 CharRates CharRatesOf(const termios& tio) {
-    const double frame = line_speed::BitsPerCharacter(tio);
-    const double out = line_speed::BitRateOf(cfgetospeed(&tio)) / frame;
+    const double out = line_speed::CharactersPerSecond(cfgetospeed(&tio), tio);
     // An input speed of 0 means "the same as the output speed".
     const speed_t in_speed = cfgetispeed(&tio);
-    return {out, in_speed == B0 ? out : line_speed::BitRateOf(in_speed) / frame};
+    return {out, in_speed == B0 ? out : line_speed::CharactersPerSecond(in_speed, tio)};
 }
 
 class Board {
@@ -369,6 +368,7 @@ class Board {
         std::optional<Clock::time_point> drain_since;
         int drained_checks = 0;
         auto master_quiet_until = Clock::time_point{};
+        if (!o_.fast) RefreshRates();
 
         for (;;) {
             auto now = Clock::now();
@@ -386,8 +386,6 @@ class Board {
             }
             bool watch_master = now >= master_quiet_until;
             if (!o_.fast) {
-                // The port's settings can change at any time; the line follows them.
-                RefreshRates();
                 if (!tx_.empty() && rates_.in > 0) wake = std::min(wake, tx_line_.Free());
                 if (rates_.out <= 0) {
                     watch_master = false;  // a line at B0 carries nothing
@@ -408,7 +406,8 @@ class Board {
                 return 1;
             }
             if (fds[0].revents & POLLIN) return 0;
-            // The wait may have been long: settings made meanwhile rule what happens next.
+            // The port's settings can change at any time, during a long wait too; the line
+            // follows them from the moment the wait ends.
             if (!o_.fast) RefreshRates();
             if (fds[2].revents & POLLIN) {
                 const bool first = !listening_;
