@@ -207,7 +207,8 @@ LineRun Transfer(Window& w, PtyPair& line, const std::string& path, std::size_t 
         run.answersMs = answers->Between(run.start, run.end);
         run.idleAnswersMs = answers->Between(idleStart, idleEnd);
     }
-    if (far.WaitFor(lineBytes, 1000).size() != lineBytes) Fail("the far end lost bytes");
+    if (far.WaitFor(lineBytes, std::chrono::seconds(1)).size() != lineBytes)
+        Fail("the far end lost bytes");
     run.far = far.Get();
     return run;
 }

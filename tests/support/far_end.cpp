@@ -18,32 +18,11 @@ void FarEnd::Read() {
         if (::poll(&p, 1, 20) <= 0) continue;
         const ssize_t n = (p.revents & POLLIN) ? ::read(master_, buf, sizeof buf) : 0;
         if (n > 0) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            got_.append(buf, static_cast<std::size_t>(n));
+            got_.Append(buf, static_cast<std::size_t>(n));
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));  // hung up: no spin
         }
     }
-}
-
-std::string FarEnd::Got() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return got_;
-}
-
-std::size_t FarEnd::Size() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return got_.size();
-}
-
-void FarEnd::Clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    got_.clear();
-}
-
-std::string FarEnd::WaitFor(std::size_t count, Clock::duration limit) {
-    WaitUntil([&] { return Size() >= count; }, limit);
-    return Got();
 }
 
 void FarEnd::Stop() {

@@ -5,11 +5,10 @@
 // test to look at.
 
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <thread>
 
-#include "tests/support/wait.h"
+#include "tests/support/received_bytes.h"
 
 namespace quenby_test {
 
@@ -22,11 +21,13 @@ class FarEnd {
     FarEnd& operator=(const FarEnd&) = delete;
 
     // Everything received so far.
-    std::string Got();
-    std::size_t Size();
-    void Clear();
+    std::string Got() { return got_.Got(); }
+    std::size_t Size() { return got_.Size(); }
+    void Clear() { got_.Clear(); }
     // Waits until at least `count` bytes have come or `limit` passed; returns all that came.
-    std::string WaitFor(std::size_t count, Clock::duration limit = std::chrono::seconds(10));
+    std::string WaitFor(std::size_t count, Clock::duration limit = std::chrono::seconds(10)) {
+        return got_.WaitFor(count, limit);
+    }
 
     // While paused nothing is read, so the sender's writes soon block.
     void Pause() { paused_ = true; }
@@ -39,8 +40,7 @@ class FarEnd {
 
     int master_;
     std::atomic<bool> stop_{false}, paused_{false};
-    std::mutex mutex_;
-    std::string got_;
+    ReceivedBytes got_;
     std::thread thread_;
 };
 

@@ -12,34 +12,15 @@ namespace quenby_test {
 
 double LineRateReader::RateOfLine(int fd) {
     termios t{};
-    if (::tcgetattr(fd, &t) != 0) return 0;
-    return static_cast<double>(line_speed::BitRateOf(::cfgetospeed(&t))) /
-           line_speed::BitsPerCharacter(t);
+    return ::tcgetattr(fd, &t) == 0 ? line_speed::CharactersPerSecond(::cfgetospeed(&t), t) : 0;
 }
 
 LineRateReader::LineRateReader(int master, double bytesPerSecond)
     : master_(master), rate_(bytesPerSecond), thread_([this] { Run(); }) {}
 
-std::string LineRateReader::Got() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return got_;
-}
-
-std::size_t LineRateReader::Size() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return got_.size();
-}
-
 LineRateReader::Totals LineRateReader::Get() {
     std::lock_guard<std::mutex> lock(mutex_);
     return totals_;
-}
-
-std::string LineRateReader::WaitFor(std::size_t count, int timeoutMs) {
-    const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Size() < count && Clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return Got();
 }
 
 void LineRateReader::Stop() {
@@ -67,8 +48,8 @@ void LineRateReader::Run() {
         if (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) n = ::read(master_, buf, wanted);
         const std::size_t got = n > 0 ? static_cast<std::size_t>(n) : 0;
         if (got > 0) {
+            got_.Append(buf, got);
             std::lock_guard<std::mutex> lock(mutex_);
-            got_.append(buf, got);
             if (totals_.bytes == 0) {
                 totals_.first = now;
                 totals_.firstRead = got;

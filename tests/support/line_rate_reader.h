@@ -13,12 +13,12 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/received_bytes.h"
+
 namespace quenby_test {
 
 class LineRateReader {
   public:
-    using Clock = std::chrono::steady_clock;
-
     // Characters per second of the line `fd` is set to (8N1: rate / 10); 0 when unknown. On a
     // pseudo-terminal the master reports the settings the slave's opener made.
     static double RateOfLine(int fd);
@@ -30,10 +30,12 @@ class LineRateReader {
     LineRateReader& operator=(const LineRateReader&) = delete;
 
     double BytesPerSecond() const { return rate_; }
-    std::string Got();
-    std::size_t Size();
-    // Waits until `count` bytes have come or `timeoutMs` passed; returns what came.
-    std::string WaitFor(std::size_t count, int timeoutMs);
+    std::string Got() { return got_.Got(); }
+    std::size_t Size() { return got_.Size(); }
+    // Waits until `count` bytes have come or `limit` passed; returns what came.
+    std::string WaitFor(std::size_t count, Clock::duration limit) {
+        return got_.WaitFor(count, limit);
+    }
     void Stop();
 
     // When the bytes came.
@@ -51,8 +53,8 @@ class LineRateReader {
     int master_;
     double rate_;
     std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    std::string got_;
+    ReceivedBytes got_;
+    std::mutex mutex_;  // guards totals_
     Totals totals_;
     std::thread thread_;
 };

@@ -376,7 +376,7 @@ TEST_F(FullLineTest, TicksAndTestBytesGoOnWhileTheLineTakesBytesAtItsRate) {
     EXPECT_GE(static_cast<double>(ticks.size()), ms / 100) << "ticks stalled during the transfer";
     EXPECT_EQ(F().Label3->text(), QString::fromUtf8("ファイル転送終了しました"));
 
-    const std::string got = far.WaitFor(expected.size() + presses, 10000);
+    const std::string got = far.WaitFor(expected.size() + presses, std::chrono::seconds(10));
     EXPECT_EQ(got.find("\r\x55"), std::string::npos) << "a test byte split a line end";
     std::string withoutTestBytes;
     for (char c : got)
