@@ -81,7 +81,6 @@ bool Program::WaitWindow() {
     if (!found || window_ == 0) return false;
     if (!quenby_test::WindowOrigin(window_, &originX_, &originY_))
         ADD_FAILURE() << "no place for window " << window_;
-    std::this_thread::sleep_for(300ms);  // let the first expose and focus settle
     return true;
 }
 
@@ -117,7 +116,6 @@ bool Program::ChooseFile(const std::string& path, const std::function<void()>& b
         60s);
     if (dialog == 0) return false;
     WaitUntil([&] { return quenby_test::FocusedWindow() == dialog; }, 10s);
-    std::this_thread::sleep_for(300ms);
     Xdotool({"type", "--delay", "15", "--", path});
     if (beforeReturn) beforeReturn();
     Xdotool({"key", "Return"});
