@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "serial/serial_port.h"
+#include "tests/support/percentile.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/scoped_env.h"
 #include "ui/main_window.h"
@@ -27,6 +28,7 @@
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
+using quenby_test::Percentile;
 
 inline double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -45,14 +47,6 @@ inline void Emit(const std::string& key, double value) {
 inline double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
-}
-
-// Nearest-rank percentile.
-inline double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const auto rank = static_cast<std::size_t>(std::ceil(p / 100 * static_cast<double>(v.size())));
-    return v[std::clamp<std::size_t>(rank, 1, v.size()) - 1];
 }
 
 // An S-record file of exactly `size` bytes, LF line ends.

@@ -17,6 +17,7 @@
 #include "platform/beep.h"
 #include "tests/support/far_end.h"
 #include "tests/support/line_rate_reader.h"
+#include "tests/support/percentile.h"
 #include "tests/support/temp_dir.h"
 #include "tests/widget/form_fixture.h"
 #include "transmit/text_rules.h"
@@ -26,6 +27,7 @@ namespace {
 using namespace std::chrono_literals;
 using quenby_test::FarEnd;
 using quenby_test::LineRateReader;
+using quenby_test::Percentile;
 
 std::string Joined(const std::vector<std::string>& writes) {
     std::string all;
@@ -318,11 +320,6 @@ std::string NumberedLines(int count) {
     return bytes;
 }
 
-double Percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
-}
-
 // A transfer whose line is full: COM2's far end reads at a line's rate, or not at all. A spare
 // descriptor below the port's is held from before the window opens, so that a port opened later
 // can be given another descriptor number than the one it replaces.
@@ -371,7 +368,7 @@ TEST_F(FullLineTest, TicksAndTestBytesGoOnWhileTheLineTakesBytesAtItsRate) {
         gaps.push_back(std::chrono::duration<double, std::milli>(ticks[i] - ticks[i - 1]).count());
     const double ms = std::chrono::duration<double, std::milli>(end - start).count();
     std::printf("transfer %.0f ms, %zu ticks, gaps p50 %.1f p90 %.1f max %.1f ms\n", ms,
-                ticks.size(), Percentile(gaps, 0.5), Percentile(gaps, 0.9), Percentile(gaps, 1));
+                ticks.size(), Percentile(gaps, 50), Percentile(gaps, 90), Percentile(gaps, 100));
     EXPECT_GT(ms, 500.0) << "the line was never full";
     EXPECT_GE(static_cast<double>(ticks.size()), ms / 100) << "ticks stalled during the transfer";
     EXPECT_EQ(F().Label3->text(), QString::fromUtf8("ファイル転送終了しました"));
